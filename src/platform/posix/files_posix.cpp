@@ -2,6 +2,8 @@
 // errno values become the Windows error codes the core expects.
 #include "platform/files.h"
 
+#include "common/mbcs.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +20,8 @@ thread_local uint32_t t_lastError = 0;
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kEpochDelta = 116444736000000000ULL;
 
-std::string ToNative(const std::string& path) {
-  std::string out = path;
-  for (char& c : out)
-    if (c == '\\') c = '/';
-  return out;
-}
+// Only real separators: in code page 932 a trail byte may be 0x5C ("表" is 95 5C).
+std::string ToNative(const std::string& path) { return mbcs::ReplaceChar(path, '\\', '/'); }
 
 uint32_t MapErrno(int err) {
   switch (err) {
@@ -260,6 +258,9 @@ bool GetFreeDiskSpace(const std::string& path, uint64_t* freeBytes) {
 }
 
 std::string StripToRoot(const std::string& path) {
+  // Windows-style drive paths keep their drive, as PathStripToRootA does.
+  if (path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z'))
+    return path.substr(0, path.size() >= 3 && path[2] == '\\' ? 3 : 2);
   if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return "\\";
   return std::string();
 }

@@ -1,0 +1,27 @@
+// Little-endian fields of the file-list data and the packed container, read and
+// written byte by byte so the host's byte order never matters.
+#pragma once
+
+#include <cstdint>
+
+inline uint16_t GetLE16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetLE32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t GetLE64(const unsigned char* p) {
+  return static_cast<uint64_t>(GetLE32(p)) | (static_cast<uint64_t>(GetLE32(p + 4)) << 32);
+}
+inline void PutLE16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void PutLE32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void PutLE64(unsigned char* p, uint64_t v) {
+  PutLE32(p, static_cast<uint32_t>(v));
+  PutLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}

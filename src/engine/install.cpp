@@ -1,0 +1,210 @@
+// Installing one target file: join its parts into a temporary file in the
+// download folder, verify it, give it the list's times, copy it into the image
+// folder, verify the copy, and clean up. Failed attempts are retried and the
+// user is asked when they keep failing.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/checker_core.h"
+#include "engine/file_ops.h"
+#include "engine/packed.h"
+#include "engine/retry.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace {
+
+// Codes of one installation attempt.
+enum : int {
+  INSTALL_TEMP_CREATE = -400,
+  INSTALL_PART_MISSING = -399,
+  INSTALL_WRITE_UNPACKED = -391,
+  INSTALL_RAW_STATUS = -390,
+  INSTALL_RAW_SIZE = -389,
+  INSTALL_RAW_CRC_READ = -388,
+  INSTALL_RAW_CRC = -387,
+  INSTALL_RAW_OPEN = -386,
+  INSTALL_NO_BUFFER = -385,
+  INSTALL_RAW_READ = -384,
+  INSTALL_TEMP_WRITE = -383,
+  INSTALL_TEMP_STATUS = -382,  // then -381 size, -380 CRC read, -379 CRC
+  INSTALL_FOLDER_CREATE = -378,
+  INSTALL_FOLDER_IS_FILE = -377,
+  INSTALL_COPY = -376,
+  INSTALL_DEST_STATUS = -375,  // then -374 size, -373 CRC read, -372 CRC
+  INSTALL_UNPACK = -371,
+  INSTALL_PACKED_READ = -370,
+};
+
+constexpr size_t kCopyBuffer = 65535;
+constexpr uint32_t kErrorHandleEof = 38;
+
+// 75 * done / count rounded to the nearest, halves up (MulDiv).
+int ProgressOfParts(size_t done, size_t count) {
+  return static_cast<int>((75 * done * 2 + count) / (2 * count));
+}
+
+std::string MakeTempName(const std::string& folder) {
+  char name[32];
+  std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", plat::GetCurrentProcessId(), plat::GetTickCount());
+  return folder + name;
+}
+
+}  // namespace
+
+int CCheckerCore::InstallFile(CCheckFile* file) {
+  const std::string destination = m_strImageFolder + file->m_strName;
+  m_nResult = 0;
+  m_nResultExtra = 0;
+  if (!PostAndWait(NOTIFY_FILE_PROGRESS, destination.c_str(), 0)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+
+  int code = 0, detail = 0;
+  CRetryBudget budget;
+  for (;;) {
+    if (!budget.TakeOne()) {
+      m_nResult = 0;
+      m_nResultExtra = 0;
+      if (!PostAndWait(NOTIFY_INSTALL_ERROR, destination.c_str(), code, detail))
+        return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+      if (m_nResult != REPLY_INSTALL_RETRY) {
+        m_nResultExtra = detail;
+        return code;
+      }
+      budget.Refill();
+    }
+    if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 0)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+    detail = 0;
+    code = InstallAttempt(*file, destination, &detail);
+    if (code == 0 || code == ENGINE_INSTALL_FILE_NOTIFY_FAILED) return code;
+  }
+}
+
+int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destination, int* detail) {
+  const std::string temp = MakeTempName(m_strDownloadFolder);
+  plat::FileHandle out = plat::OpenFile(temp, plat::OpenMode::CreateAlways);
+  if (out == plat::kInvalidFile) return INSTALL_TEMP_CREATE;
+
+  const size_t count = file.m_aParts.size();
+  for (size_t i = 0; i < count; ++i) {
+    const CDLFileInfo& part = file.m_aParts[i];
+    const std::string partPath = m_strDownloadFolder + part.m_strLocalName;
+    plat::FileStatus status;
+    int code = 0;
+    if (!plat::GetFileStatus(partPath, &status) || (status.attributes & plat::kAttrDirectory)) {
+      code = INSTALL_PART_MISSING;
+    } else {
+      DeleteFileForced(partPath + "_.tmp");  // a leftover of an interrupted download
+      code = AppendPart(part, partPath, out, detail);
+    }
+    if (code != 0) {
+      plat::CloseFile(out);
+      return code;
+    }
+    if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, ProgressOfParts(i + 1, count))) {
+      plat::CloseFile(out);
+      return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+    }
+  }
+  // The times go on the closed file: setting them by name while our handle is
+  // open without sharing would fail, and no later write may touch them.
+  plat::CloseFile(out);
+  plat::SetFileTimes(temp, file.m_ftCreation, file.m_ftLastWrite, file.m_ftLastWrite);
+  if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 80)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+
+  // Verifies a file against the record: status, size, CRC read, CRC value.
+  auto verify = [&](const std::string& path, int firstCode) {
+    plat::FileStatus status;
+    if (!plat::GetFileStatus(path, &status)) return firstCode;
+    if (status.size != file.m_dwSize) return firstCode + 1;
+    uint32_t crc = 0, error = 0;
+    if (!FileCrc(path, &crc, &error)) {
+      *detail = static_cast<int>(error);
+      return firstCode + 2;
+    }
+    return crc == file.m_dwCrc ? 0 : firstCode + 3;
+  };
+  if (int code = verify(temp, INSTALL_TEMP_STATUS)) return code;
+
+  int reason = 0;
+  if (!CreateFolderPath(destination, &reason))
+    return reason == FOLDER_IS_A_FILE ? INSTALL_FOLDER_IS_FILE : INSTALL_FOLDER_CREATE;
+  if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 85)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+
+  uint32_t copyError = 0;
+  if (!CopyFileForced(temp, destination, &copyError)) {
+    *detail = static_cast<int>(copyError);
+    return INSTALL_COPY;
+  }
+  if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 95)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+  if (int code = verify(destination, INSTALL_DEST_STATUS)) return code;
+
+  DeleteFileForced(temp);
+  for (const CDLFileInfo& part : file.m_aParts) DeleteFileForced(m_strDownloadFolder + part.m_strLocalName);
+  if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 100)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
+  return 0;
+}
+
+int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp,
+                             int* detail) {
+  if (!(part.m_wFlags & FILE_FLAG_RAW)) {
+    unsigned char* data = nullptr;
+    uint32_t size = 0;
+    const int rc = UnpackFile(partPath, &data, &size);
+    if (rc == UNPACK_OK) {
+      const bool written = plat::WriteFile(temp, data, size);
+      if (!written) *detail = FileErrorCause(plat::LastError());
+      FreeUnpacked(data);
+      return written ? 0 : INSTALL_WRITE_UNPACKED;
+    }
+    if (rc == UNPACK_CANNOT_READ) {
+      *detail = static_cast<int>(plat::LastError());
+      return INSTALL_PACKED_READ;
+    }
+    if (rc != UNPACK_NOT_PACKED) {
+      *detail = rc;
+      return INSTALL_UNPACK;
+    }
+    // Not a container after all: the file is the content itself.
+  }
+
+  plat::FileStatus status;
+  if (!plat::GetFileStatus(partPath, &status)) return INSTALL_RAW_STATUS;
+  if (status.size != part.m_dwSize) return INSTALL_RAW_SIZE;
+  uint32_t crc = 0, error = 0;
+  if (!FileCrc(partPath, &crc, &error)) {
+    *detail = static_cast<int>(error);
+    return INSTALL_RAW_CRC_READ;
+  }
+  if (crc != part.m_dwCrc) return INSTALL_RAW_CRC;
+
+  plat::FileHandle in = plat::OpenFile(partPath, plat::OpenMode::ReadExisting);
+  if (in == plat::kInvalidFile) return INSTALL_RAW_OPEN;
+  const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(status.size, kCopyBuffer));
+  unsigned char* buffer = static_cast<unsigned char*>(std::malloc(std::max<size_t>(bufferSize, 1)));
+  if (!buffer) {
+    plat::CloseFile(in);
+    return INSTALL_NO_BUFFER;
+  }
+  int code = 0;
+  for (uint64_t remaining = status.size; remaining > 0 && code == 0;) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bufferSize, remaining));
+    size_t got = 0;
+    if (!plat::ReadFile(in, buffer, chunk, &got)) {
+      *detail = FileErrorCause(plat::LastError());
+      code = INSTALL_RAW_READ;
+    } else if (got == 0) {
+      // The part shrank after it was verified: never pad the target with stale bytes.
+      *detail = FileErrorCause(kErrorHandleEof);
+      code = INSTALL_RAW_READ;
+    } else if (!plat::WriteFile(temp, buffer, got)) {
+      *detail = FileErrorCause(plat::LastError());
+      code = INSTALL_TEMP_WRITE;
+    } else {
+      remaining -= got;
+    }
+  }
+  plat::CloseFile(in);
+  std::free(buffer);
+  return code;
+}
