@@ -1,0 +1,76 @@
+// What the program keeps between runs: the keys of the settings file, the
+// download settings (proxy and download folder), the rules for an acceptable
+// download folder, and the file-information server named in the profile.
+#pragma once
+
+#include "app/settings_ini.h"
+
+#include <string>
+
+// Settings file: every key lives in one section.
+inline constexpr char kIniSection[] = "Main";
+inline constexpr char kKeyProxyServer[] = "ProxyServer";
+inline constexpr char kKeyProxyUser[] = "ProxyUser";
+inline constexpr char kKeyProxyPasswd[] = "ProxyPasswd";
+inline constexpr char kKeyUseProxy[] = "UseProxy";
+inline constexpr char kKeyDownloadPath[] = "DownloadPath";
+inline constexpr char kKeyInstallPath[] = "InstallPath";
+inline constexpr char kKeyBootInstaller[] = "BootInstaller";
+
+// Profile (registry) names set by the application object.
+inline constexpr char kRegistryKey[] = "Quillmere";
+inline constexpr char kProfileName[] = "Marlo";
+inline constexpr char kProfileSectionLogin[] = "Login";
+inline constexpr char kProfileEntryServer[] = "Server";
+
+inline constexpr char kDefaultServerHost[] = "localhost";
+inline constexpr int kDefaultServerPort = 9070;
+inline constexpr int kDefaultProxyPort = 80;
+
+enum ProxyMode {
+  kProxySystem = 0,  // the system's (Internet Explorer's) proxy configuration
+  kProxyNone = 1,
+  kProxyNamed = 2,  // the proxy the user gave
+};
+
+class CBinaryDownloadSetting {
+ public:
+  virtual ~CBinaryDownloadSetting() = default;
+
+  void Load(const CIniFile& ini);
+  void Save(CIniFile& ini) const;
+  // The download-settings dialog's result. Null strings count as empty.
+  void Set(bool bUseProxy, bool bUseSystemSettings, const char* pszHost, unsigned nPort, const char* pszUser,
+           const char* pszPassword);
+  // Empty (the temporary folder) when bUseDefault or no folder is given;
+  // otherwise the folder must pass ValidateDownloadFolder.
+  bool SetDownloadPath(bool bUseDefault, const char* pszFolder);
+  // Host and port of m_strProxyServer; port 80 when it names none.
+  void GetProxyHostPort(std::string& strHost, int& nPort) const;
+  // The download folder, or (false) the temporary folder when none is set or it
+  // is no longer acceptable. Always ends with one backslash.
+  bool GetDownloadFolder(std::string& strFolder) const;
+
+  int m_nProxyMode = kProxySystem;
+  std::string m_strProxyServer;
+  std::string m_strProxyUser;
+  std::string m_strProxyPassword;
+  std::string m_strDownloadPath;
+};
+
+// The drive type of a path's drive (plat::DriveType values); UNC paths and
+// folders inside the network neighbourhood count as remote.
+unsigned GetPathDriveType(const std::string& strPath);
+// A download folder must be an existing folder (or the root) of a fixed drive.
+// On success strFolder is the path ending with exactly one backslash. Nothing
+// is created here.
+bool ValidateDownloadFolder(const std::string& strPath, std::string& strFolder);
+
+// Host and port of a "Server" profile value: host[:port[:ignored]], trimmed;
+// the defaults for an empty value or an empty port.
+void ParseServerAddress(const std::string& strValue, std::string& strHost, int& nPort);
+// Reads the "Server" value of the profile and parses it.
+void GetServerAddress(std::string& strHost, int& nPort);
+
+// The image folder when none is stored: "MarloInstaller" beside the program.
+std::string GetDefaultInstallPath();
