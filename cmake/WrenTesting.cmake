@@ -15,6 +15,7 @@ else()
 endif()
 
 set(WREN_TEST_RESULTS ${CMAKE_BINARY_DIR}/test-results)
+file(MAKE_DIRECTORY ${WREN_TEST_RESULTS})
 
 # wren_unit_test(<name> SOURCES ... [LIBS ...] [LABELS ...])
 # A GoogleTest program registered with ctest; in the cross build ctest runs it
