@@ -1,0 +1,97 @@
+#include "app/starter_app.h"
+
+#include <commctrl.h>
+#include <new>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "app/ini_path.h"
+#include "app/main_frame.h"
+#include "app/settings.h"
+#include "framework/msgbox.h"
+#include "wizard/app_services.h"
+#include "wizard/resource_ids.h"
+
+namespace {
+constexpr unsigned kFatalStartup = 10000;
+
+CWrenStarterApp theApp;
+
+std::string DocumentsFolder() {
+  LPITEMIDLIST list = nullptr;
+  if (FAILED(::SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &list)) || list == nullptr) return {};
+  char path[260] = {};
+  BOOL ok = ::SHGetPathFromIDListA(list, path);
+  ::CoTaskMemFree(list);
+  return ok ? std::string(path) : std::string();
+}
+}  // namespace
+
+CWrenStarterApp* GetStarterApp() { return &theApp; }
+
+CIniFile& GetAppIni() { return theApp.Ini(); }
+
+BOOL CWrenStarterApp::RegisterMainWindowClass() {
+  WNDCLASSEXA existing{};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExA(m_hInstance, kMainWindowClass, &existing)) return TRUE;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = 0;
+  wc.lpfnWndProc = CWnd::AfxWndProc;
+  wc.hInstance = m_hInstance;
+  wc.hIcon = LoadIcon(IDR_MAINFRAME);
+  wc.hIconSm = LoadIcon(IDR_MAINFRAME);
+  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = nullptr;
+  wc.lpszMenuName = nullptr;
+  wc.lpszClassName = kMainWindowClass;
+  return ::RegisterClassExA(&wc) != 0;
+}
+
+BOOL CWrenStarterApp::InitInstance() {
+  CWinApp::InitInstance();
+  // The folder browser needs COM; the install page's progress bars need the common controls.
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  SetRegistryKey(kRegistryKey);
+  m_strProfileName = kProfileName;
+
+  if (ActivatePreviousInstance(kInstanceMutexName, kMainWindowClass)) return FALSE;
+  m_mutex.Create(kInstanceMutexName);
+
+  if (!RegisterMainWindowClass()) {
+    AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    return FALSE;
+  }
+
+  m_strIniPath = ResolveIniPath(DocumentsFolder());
+  m_ini.m_strIniPath = m_strIniPath;
+
+  auto* frame = new (std::nothrow) CMainFrame;
+  if (frame == nullptr) {
+    AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    return FALSE;
+  }
+  m_pMainWnd = frame;
+  if (!frame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr)) {
+    AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    return FALSE;
+  }
+  frame->ShowWindow(SW_SHOW);
+  ::UpdateWindow(frame->m_hWnd);
+  return TRUE;
+}
+
+int CWrenStarterApp::ExitInstance() {
+  m_listBuffer.Free();
+  int result = CWinApp::ExitInstance();
+  delete m_pMainWnd;
+  m_pMainWnd = nullptr;
+  ::CoUninitialize();
+  return result;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return AfxWinMain(instance); }

@@ -1,0 +1,105 @@
+// One HTTP download of one URL into one local file, on a worker thread of its
+// own, reported to a window with one message number (wParam = code, lParam =
+// value). Codes 1 (content length), 2 (bytes so far) and 3 (the body follows)
+// are sent, so the receiver must keep pumping messages while a session runs;
+// every other code is posted and ends the attempt:
+//   0 done (bytes), 4 stopped, 5 no Internet session (error), 6 HTTP status not
+//   2xx or no connection (status or error), 7 local file error (cause),
+//   8 read error (error), 10 other failure, 11 request failed (error).
+// There is no resume: the local file is always written from its first byte.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/system.h"
+
+class CWinThread;
+class CHttpConnection;
+class CHttpFile;
+class CInternetSession;
+
+// What went wrong with a local file: a cause number (1 generic, 2 not found,
+// 3 bad path, 5 access denied, 11 sharing violation, 13 disk full, ...) and
+// the system's error code.
+struct CFileErrorRecord {
+  int m_cause = 0;
+  DWORD m_lOsError = 0;
+};
+
+class CHTTPBinarySession {
+ public:
+  enum Code {
+    kDone = 0,
+    kContentLength = 1,
+    kProgress = 2,
+    kStarted = 3,
+    kStopped = 4,
+    kNoSession = 5,
+    kNoConnection = 6,
+    kFileError = 7,
+    kReadError = 8,
+    kOtherError = 10,
+    kRequestError = 11,
+  };
+  enum AccessType { kPreconfig = 0, kDirect = 1, kNamedProxy = 3 };
+  static constexpr DWORD kProgressStep = 4096;
+  static constexpr DWORD kReceiveTimeoutCap = 120000;
+
+  CHTTPBinarySession() = default;
+  // Stop must have ended the worker and closed the file before.
+  virtual ~CHTTPBinarySession() = default;
+  CHTTPBinarySession(const CHTTPBinarySession&) = delete;
+  CHTTPBinarySession& operator=(const CHTTPBinarySession&) = delete;
+
+  // Asks the worker to stop and waits for it without a limit; closes the file.
+  virtual void Stop();
+  // Asks the worker to stop at its next look at the flag; does not wait.
+  virtual void Abort();
+
+  void SetNotify(HWND hWnd, UINT nMsg) {
+    m_hNotifyWnd = hWnd;
+    m_nNotifyMsg = nMsg;
+  }
+  void SetReload(BOOL bReload) { m_bReload = bReload; }
+
+  BOOL StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError);
+  // Proxy null or empty: the system's proxy settings; otherwise that proxy,
+  // with the user and password (when not empty) handed to the connection.
+  BOOL StartWithProxy(const char* pszURL, const char* pszPath, CFileErrorRecord* pError, const char* pszProxy,
+                      const char* pszUser, const char* pszPassword);
+
+ private:
+  BOOL Start(const char* pszURL, const char* pszPath, CFileErrorRecord* pError);
+  static UINT ThreadProc(LPVOID pParam);
+  void Run();
+  // Steps 3 to 11 of an attempt: its terminal code and value.
+  void Transfer(CInternetSession& session, int& nCode, DWORD& dwValue);
+  BOOL WriteToFile(const char* pData, DWORD nCount, int& nCause);
+  void CloseFile(bool bReportError);
+  void Send(int nCode, DWORD dwValue);
+  void Post(int nCode, DWORD dwValue);
+
+  CWinThread* m_pThread = nullptr;
+  HANDLE m_pFile = INVALID_HANDLE_VALUE;
+  plat::CriticalSection m_lockFile;
+  std::string m_strServer;
+  std::string m_strObject;
+  unsigned short m_nPort = 0;
+  DWORD m_nAccessType = kDirect;
+  std::string m_strProxy;
+  std::string m_strUser;
+  std::string m_strPassword;
+  const char* m_pszUser = nullptr;
+  const char* m_pszPassword = nullptr;
+  DWORD m_dwReceived = 0;
+  DWORD m_dwReported = 0;
+  HWND m_hNotifyWnd = nullptr;
+  UINT m_nNotifyMsg = 0;
+  BOOL m_bReload = FALSE;
+  // Read by the worker without the lock; Abort sets it under m_lockStop.
+  std::atomic<bool> m_bStop{false};
+  plat::CriticalSection m_lockStop;
+};

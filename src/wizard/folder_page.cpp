@@ -1,0 +1,59 @@
+#include "wizard/folder_page.h"
+
+#include "app/settings.h"
+#include "framework/msgbox.h"
+#include "wizard/app_services.h"
+#include "wizard/folder_check.h"
+#include "wizard/wizard.h"
+
+namespace {
+constexpr unsigned kBrowseTitle = 6000;
+constexpr unsigned kNextCaption = 5100;
+}  // namespace
+
+CFolderPage::CFolderPage() {
+  m_strInstallPath = GetAppIni().GetIniString(kIniSection, kKeyInstallPath, GetDefaultInstallPath().c_str());
+}
+
+void CFolderPage::DoDataExchange(CDataExchange* dx) { DDX_Text(dx, IDC_FOLDER, m_strInstallPath); }
+
+std::string CFolderPage::GetFolderText() const {
+  if (m_hWnd == nullptr) return m_strInstallPath;
+  CWnd box;
+  box.Attach(GetDlgItem(IDC_FOLDER));
+  std::string text = box.GetWindowText();
+  box.Detach();
+  return text;
+}
+
+void CFolderPage::UpdateButtons() {
+  uint32_t flags = WIZB_BACK;
+  if (::GetWindowTextLengthA(GetDlgItem(IDC_FOLDER)) > 0) flags |= WIZB_NEXT;
+  SetWizardButtons(flags);
+}
+
+void CFolderPage::OnSetActive() {
+  UpdateButtons();
+  GetWizard()->SetNextButtonText(kNextCaption);
+}
+
+BOOL CFolderPage::OnCommand(UINT id, UINT code, HWND control) {
+  if (id == IDC_BROWSE && code == BN_CLICKED) {
+    BrowseForFolder(this, GetFolderText(), kBrowseTitle, m_browse);
+    UpdateButtons();
+    return TRUE;
+  }
+  return CBasePage::OnCommand(id, code, control);
+}
+
+int CFolderPage::OnWizardNext() {
+  if (!UpdateData(TRUE)) return -1;
+  unsigned type = GetPathDriveType(m_strInstallPath);
+  if (type == 3) {
+    if (!ConfirmAndCreateFolder(m_strInstallPath)) return -1;
+    GetAppIni().WriteIniString(kIniSection, kKeyInstallPath, m_strInstallPath.c_str());
+    return 0;
+  }
+  if (unsigned message = ImageFolderDriveMessage(type)) AfxMessageBox(message, MB_ICONEXCLAMATION);
+  return -1;
+}

@@ -1,0 +1,35 @@
+// The image-folder page: where the installer image is built.
+#pragma once
+
+#include <string>
+
+#include "wizard/base_page.h"
+#include "wizard/folder_browser.h"
+#include "wizard/resource_ids.h"
+
+class CFolderPage : public CBasePage {
+ public:
+  CFolderPage();
+
+  UINT GetTemplateID() const override { return IDD_FOLDER; }
+  void GetTitleIDs(UINT& title, UINT& subtitle) const override {
+    title = 5001;
+    subtitle = 5011;
+  }
+  void OnSetActive() override;
+  int OnWizardBack() override { return 0; }
+  int OnWizardNext() override;
+
+  // The folder as the box shows it now.
+  std::string GetFolderText() const;
+
+  std::string m_strInstallPath;
+
+ protected:
+  void DoDataExchange(CDataExchange* dx) override;
+  BOOL OnCommand(UINT id, UINT code, HWND control) override;
+
+ private:
+  void UpdateButtons();
+  CBrowseBuffer m_browse;
+};

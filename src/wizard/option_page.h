@@ -1,0 +1,32 @@
+// The option page: download settings (folder and proxy) and whether the
+// installer starts once the image is built.
+#pragma once
+
+#include "app/settings.h"
+#include "wizard/base_page.h"
+#include "wizard/resource_ids.h"
+
+class COptionPage : public CBasePage {
+ public:
+  COptionPage();
+
+  UINT GetTemplateID() const override { return IDD_OPTION; }
+  void GetTitleIDs(UINT& title, UINT& subtitle) const override {
+    title = 5002;
+    subtitle = 5012;
+  }
+  void OnSetActive() override;
+  int OnWizardBack() override { return 0; }
+  int OnWizardNext() override;
+
+  CBinaryDownloadSetting m_setting;
+  BOOL m_bBootInstaller = TRUE;
+
+ protected:
+  void DoDataExchange(CDataExchange* dx) override;
+  BOOL OnInitDialog() override;
+  BOOL OnCommand(UINT id, UINT code, HWND control) override;
+
+ private:
+  void UpdateSummary();
+};
