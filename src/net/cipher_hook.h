@@ -1,0 +1,24 @@
+// Where record encryption plugs into the connection path.
+//
+// The encryption unit defines every function below. A build without it
+// links cipher_none.cpp instead, whose net_cipher_available() is false: a
+// context asking for cipher flags is then refused at creation with -26, and
+// none of the other functions is ever reached.
+#pragma once
+
+struct net_conn;
+
+bool net_cipher_available();
+
+// Key exchange: the client hello is queued by keyex_start_client at connect;
+// the I/O step then runs the side's step while the state is not 999.
+// All return 0 (done or waiting for bytes) or a negative code.
+int keyex_start_client(net_conn* c);
+int keyex_client_step(net_conn* c);
+int keyex_server_step(net_conn* c);
+
+// Chunk coders chosen by the cipher flags; same contract as the plain ones.
+int net_decode_blowfish(net_conn* c);
+int net_encode_blowfish(net_conn* c);
+int net_decode_rijndael(net_conn* c);
+int net_encode_rijndael(net_conn* c);
