@@ -17,14 +17,20 @@ endif()
 set(WREN_TEST_RESULTS ${CMAKE_BINARY_DIR}/test-results)
 file(MAKE_DIRECTORY ${WREN_TEST_RESULTS})
 
-# wren_unit_test(<name> SOURCES ... [LIBS ...] [LABELS ...])
+# wren_unit_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [WRAPPER command...])
 # A GoogleTest program registered with ctest; in the cross build ctest runs it
 # under Wine. Each run leaves <name>.xml in test-results/ for the summary.
+# WRAPPER runs the program through a command, e.g. one that starts servers.
 function(wren_unit_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;WRAPPER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${WREN_GTEST_LIBS} Threads::Threads)
-  add_test(NAME ${name} COMMAND ${name} --gtest_output=xml:${WREN_TEST_RESULTS}/${name}.xml)
+  set(output --gtest_output=xml:${WREN_TEST_RESULTS}/${name}.xml)
+  if(T_WRAPPER)
+    add_test(NAME ${name} COMMAND ${T_WRAPPER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}> ${output})
+  else()
+    add_test(NAME ${name} COMMAND ${name} ${output})
+  endif()
   set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}"
     ENVIRONMENT "WREN_SOURCE_DIR=${PROJECT_SOURCE_DIR};WREN_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()

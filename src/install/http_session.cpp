@@ -8,16 +8,7 @@
 #include "framework/internet.h"
 
 namespace {
-
 constexpr DWORD kReadSize = 65535;
-
-// A request handle that knows the connection it belongs to, so that both are
-// closed together whatever way the attempt ends.
-struct OpenRequest {
-  std::unique_ptr<CHttpConnection> connection;
-  std::unique_ptr<CHttpFile> request;
-};
-
 }  // namespace
 
 BOOL CHTTPBinarySession::StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError) {
@@ -46,7 +37,7 @@ BOOL CHTTPBinarySession::StartWithProxy(const char* pszURL, const char* pszPath,
   return Start(pszURL, pszPath, pError);
 }
 
-BOOL CHTTPBinarySession::Start(const char* pszURL, const char* pszPath, CFileErrorRecord* pError) {
+BOOL CHTTPBinarySession::Start(const char* pszURL, const char* pszPath, CFileErrorRecord* pError) try {
   DWORD service = 0;
   INTERNET_PORT port = 0;
   if (!AfxParseURL(pszURL, service, m_strServer, m_strObject, port) || service != INTERNET_SERVICE_HTTP)
@@ -71,6 +62,9 @@ BOOL CHTTPBinarySession::Start(const char* pszURL, const char* pszPath, CFileErr
   m_pThread->m_bAutoDelete = FALSE;
   m_pThread->ResumeThread();
   return TRUE;
+} catch (const std::bad_alloc&) {
+  CloseFile(false);
+  return FALSE;
 }
 
 void CHTTPBinarySession::Abort() {
@@ -99,24 +93,19 @@ void CHTTPBinarySession::Run() {
   try {
     CInternetSession session;
     if (!session.Open(nullptr, 1, m_nAccessType, m_strProxy.empty() ? nullptr : m_strProxy.c_str(), nullptr, 0)) {
-      Post(kNoSession, ::GetLastError());
-      CloseFile(true);
-      return;
+      code = kNoSession;
+      value = ::GetLastError();
+    } else {
+      DWORD timeout = 0;
+      if (session.QueryOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeout) && timeout > kReceiveTimeoutCap)
+        session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutCap);
+      Transfer(session, code, value);
     }
-    DWORD timeout = 0;
-    if (session.QueryOption(INTERNET_OPTION_RECEIVE_TIMEOUT, timeout) && timeout > kReceiveTimeoutCap)
-      session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutCap);
-
-    Transfer(session, code, value);
-    session.Close();
-  } catch (const std::bad_alloc&) {
-    code = kOtherError;
-    value = 0;
   } catch (...) {
     code = kOtherError;
     value = 0;
   }
-  if (code >= 0) Post(code, value);
+  Post(code, value);
   CloseFile(true);
 }
 
