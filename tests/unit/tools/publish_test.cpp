@@ -1,0 +1,388 @@
+// Publishing folders and reading the result back the way the starter does.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+
+#include "common/list_limits.h"
+#include "common/mbcs.h"
+#include "engine/checker_core.h"
+#include "engine/crc32.h"
+#include "engine/filelist.h"
+#include "engine/packed.h"
+#include "publish/publish.h"
+
+namespace fs = std::filesystem;
+using namespace wren_tools;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "wren-publish-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    m_path = pattern;
+  }
+  ~TempDir() { fs::remove_all(m_path); }
+  const fs::path& path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const fs::path& path, const std::string& text) { WriteFile(path, Bytes(text.begin(), text.end())); }
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  Bytes out(size);
+  for (auto& b : out) b = static_cast<unsigned char>(gen());
+  return out;
+}
+
+Bytes TextBytes(size_t size) {
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<unsigned char>("publish me, "[i % 12]);
+  return out;
+}
+
+uint32_t Crc(const Bytes& bytes) {
+  CCrc32 crc;
+  crc.Update(bytes.data(), bytes.size());
+  return crc.GetValue();
+}
+
+uint64_t MtimeAsFileTime(const fs::path& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return static_cast<uint64_t>(st.st_mtim.tv_sec + 11644473600LL) * 10000000u + st.st_mtim.tv_nsec / 100;
+}
+
+// The list of a publish folder, unpacked and parsed by the engine.
+struct ParsedList {
+  CCheckerCore core;
+  int parseResult = 1;
+};
+
+std::unique_ptr<ParsedList> ReadList(const fs::path& publishFolder) {
+  const Bytes packed = ReadFile(publishFolder / kListFileName);
+  unsigned char* data = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(UnpackBuffer(packed.data(), packed.size(), &data, &size), UNPACK_OK);
+  auto list = std::make_unique<ParsedList>();
+  if (data) list->parseResult = list->core.ParseFileList(data, size);
+  FreeUnpacked(data);
+  return list;
+}
+
+// The content a part file stands for: unpacked, or the file itself when raw.
+Bytes PartContent(const fs::path& publishFolder, const CDLFileInfo& part) {
+  const Bytes stored = ReadFile(publishFolder / part.m_strRemoteName);
+  EXPECT_EQ(stored.size(), part.m_dwPackedSize) << part.m_strRemoteName;
+  EXPECT_EQ(Crc(stored), part.m_dwPackedCrc) << part.m_strRemoteName;
+  if (part.m_wFlags & FILE_FLAG_RAW) return stored;
+  unsigned char* data = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(UnpackBuffer(stored.data(), stored.size(), &data, &size), UNPACK_OK) << part.m_strRemoteName;
+  Bytes content(data, data + size);
+  FreeUnpacked(data);
+  return content;
+}
+
+class PublishTest : public ::testing::Test {
+ protected:
+  PublishTest() {
+    options.source = dir.path() / "game";
+    options.output = dir.path() / "site" / "marlo";
+    options.host = "localhost:8080";
+    options.urlPath = "/marlo";
+    options.installer = "MarloSetup.exe";
+    options.partSize = 64 * 1024;
+    fs::create_directories(options.source);
+    WriteText(options.source / "MarloSetup.exe", "MZ not really");
+  }
+
+  // The source folder must not be touched and nothing may be left beside the output.
+  void ExpectNoOutput() {
+    EXPECT_FALSE(fs::exists(options.output));
+    for (const auto& entry : fs::directory_iterator(options.output.parent_path()))
+      ADD_FAILURE() << "left behind: " << entry.path();
+  }
+
+  TempDir dir;
+  PublishOptions options;
+};
+
+TEST_F(PublishTest, PublishedFolderReadsBackByteForByte) {
+  std::map<std::string, Bytes> files = {
+      {"MarloSetup.exe", ReadFile(options.source / "MarloSetup.exe")},
+      {"data/big.bin", RandomBytes(64 * 1024 * 2 + 1000, 1)},       // three parts, all raw
+      {"data/text/readme.txt", TextBytes(64 * 1024 * 3 + 7)},       // four packed parts
+      {"data/exact.bin", RandomBytes(64 * 1024, 2)},                // exactly one part
+      {"empty.dat", {}},
+      {"表示.txt", TextBytes(5000)},
+      {"other/readme.txt", TextBytes(300)},  // same last name as data/text/readme.txt
+  };
+  for (const auto& [name, bytes] : files) WriteFile(options.source / name, bytes);
+  options.leadNumber = 7;
+
+  const PublishSummary summary = Publish(options);
+  EXPECT_EQ(summary.files, files.size());
+  EXPECT_EQ(summary.parts, 1u + 3 + 4 + 1 + 1 + 1 + 1);
+
+  auto list = ReadList(options.output);
+  ASSERT_EQ(list->parseResult, 0);
+  EXPECT_EQ(list->core.m_nLeadNumber, 7);
+  EXPECT_EQ(list->core.m_strBaseUrl, "/localhost:8080/marlo/");
+  EXPECT_EQ(list->core.m_strInstallerName, "MarloSetup.exe");
+  ASSERT_EQ(list->core.m_listFiles.size(), files.size());
+
+  std::set<std::string> localNames;
+  for (const auto& file : list->core.m_listFiles) {
+    // Back to the UTF-8 name of the source: '\' -> '/', and the one CP932 name.
+    std::string key = mbcs::ReplaceChar(file->m_strName, '\\', '/');
+    if (key == "\x95\x5C\x8E\xA6.txt") key = "表示.txt";
+    ASSERT_TRUE(files.count(key)) << key;
+    const Bytes& source = files[key];
+    SCOPED_TRACE(key);
+    EXPECT_EQ(file->m_dwSize, source.size());
+    EXPECT_EQ(file->m_dwCrc, Crc(source));
+    EXPECT_EQ(file->m_ftLastWrite, MtimeAsFileTime(options.source / key));
+    EXPECT_NE(file->m_ftCreation, 0u);
+
+    Bytes joined;
+    for (const CDLFileInfo& part : file->m_aParts) {
+      const Bytes content = PartContent(options.output, part);
+      EXPECT_EQ(content.size(), part.m_dwSize);
+      EXPECT_EQ(Crc(content), part.m_dwCrc);
+      joined.insert(joined.end(), content.begin(), content.end());
+      // Every part file lands in the one download folder under this name.
+      const std::string local = DeriveLocalName(list->core.m_strBaseUrl, part.m_strRemoteName);
+      EXPECT_TRUE(localNames.insert(local).second) << "two parts share " << local;
+      for (unsigned char c : part.m_strRemoteName) EXPECT_LT(c, 0x80) << part.m_strRemoteName;
+    }
+    EXPECT_EQ(joined, source);
+  }
+
+  auto find = [&](const std::string& name) -> const CCheckFile& {
+    for (const auto& f : list->core.m_listFiles)
+      if (f->m_strName == name) return *f;
+    throw std::runtime_error("missing " + name);
+  };
+  EXPECT_EQ(find("data\\big.bin").m_aParts.size(), 3u);
+  EXPECT_EQ(find("data\\big.bin").m_wFlags, FILE_FLAG_RAW);  // random bytes do not shrink
+  EXPECT_EQ(find("data\\text\\readme.txt").m_aParts.size(), 4u);
+  EXPECT_EQ(find("data\\text\\readme.txt").m_aParts[0].m_wFlags, 0);
+  EXPECT_EQ(find("data\\exact.bin").m_aParts.size(), 1u);
+  EXPECT_EQ(find("empty.dat").m_aParts[0].m_dwPackedSize, 0u);
+  EXPECT_EQ(find("empty.dat").m_wFlags, FILE_FLAG_RAW);
+  EXPECT_LT(find("\x95\x5C\x8E\xA6.txt").m_aParts[0].m_dwPackedSize, 5000u);
+}
+
+TEST_F(PublishTest, RawPolicyKeepsChosenFilesUnpacked) {
+  WriteFile(options.source / "music/theme.ogg", TextBytes(10000));
+  WriteFile(options.source / "data/table.txt", TextBytes(10000));
+
+  struct Case {
+    bool rawAll;
+    std::vector<std::string> patterns;
+    bool oggRaw, txtRaw;
+  } cases[] = {
+      {false, {}, false, false},
+      {false, {"*.ogg"}, true, false},
+      {false, {"data/*"}, false, true},
+      {true, {}, true, true},
+  };
+  for (const Case& c : cases) {
+    options.rawAll = c.rawAll;
+    options.rawPatterns = c.patterns;
+    Publish(options);
+    auto list = ReadList(options.output);
+    ASSERT_EQ(list->parseResult, 0);
+    for (const auto& file : list->core.m_listFiles) {
+      if (file->m_strName == "MarloSetup.exe") continue;
+      const bool wantRaw = file->m_strName == "music\\theme.ogg" ? c.oggRaw : c.txtRaw;
+      EXPECT_EQ(file->m_aParts[0].m_wFlags == FILE_FLAG_RAW, wantRaw) << file->m_strName;
+      EXPECT_EQ(PartContent(options.output, file->m_aParts[0]), TextBytes(10000)) << file->m_strName;
+    }
+  }
+}
+
+TEST_F(PublishTest, RepublishReplacesTheEarlierFolder) {
+  WriteText(options.source / "old.txt", "old");
+  Publish(options);
+  ASSERT_TRUE(fs::exists(options.output / "files/old.txt.p00"));
+
+  fs::remove(options.source / "old.txt");
+  WriteText(options.source / "new.txt", "new");
+  Publish(options);
+  EXPECT_FALSE(fs::exists(options.output / "files/old.txt.p00"));
+  EXPECT_TRUE(fs::exists(options.output / "files/new.txt.p00"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(options.output.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadList(options.output)->core.m_listFiles.size(), 2u);
+}
+
+TEST_F(PublishTest, InstallerIsMatchedIgnoringCaseAndSeparators) {
+  WriteText(options.source / "setup/Install.exe", "x");
+  options.installer = "SETUP\\install.EXE";
+  Publish(options);
+  EXPECT_EQ(ReadList(options.output)->core.m_strInstallerName, "setup\\Install.exe");
+}
+
+// Each case spoils a good source folder or the options in one way.
+TEST_F(PublishTest, FoldersThatCannotBePublishedLeaveNothing) {
+  const fs::path src = options.source;
+  struct Case {
+    const char* what;
+    std::function<void(PublishOptions&)> spoil;
+    const char* message;
+  } cases[] = {
+      {"reserved device name", [&](auto&) { WriteText(src / "data/con.txt", "x"); }, "not a safe file name"},
+      {"forbidden character", [&](auto&) { WriteText(src / "a:b.txt", "x"); }, "not a safe file name"},
+      {"trailing dot", [&](auto&) { WriteText(src / "name.", "x"); }, "not a safe file name"},
+      {"backslash inside a name", [&](auto&) { WriteText(src / "a\\b.txt", "x"); }, "'\\'"},
+      {"character outside code page 932", [&](auto&) { WriteText(src / "\xF0\x9F\x98\x80.txt", "x"); },
+       "code page 932"},
+      {"invalid UTF-8", [&](auto&) { WriteText(src / "\xFF.txt", "x"); }, "code page 932"},
+      {"name of 260 bytes",
+       [&](auto&) { WriteText(src / std::string(200, 'd') / std::string(59, 'f'), "x"); }, "260 bytes"},
+      {"names equal but for case",
+       [&](auto&) {
+         WriteText(src / "Data/a.txt", "x");
+         WriteText(src / "data/A.txt", "y");
+       },
+       "same file on Windows"},
+      {"installer not in the folder", [&](auto& o) { o.installer = "Setup.exe"; }, "installer \"Setup.exe\""},
+      {"installer is a folder",
+       [&](auto& o) {
+         WriteText(src / "setup/x.txt", "x");
+         o.installer = "setup";
+       },
+       "installer"},
+      {"installer outside the folder", [&](auto& o) { o.installer = "../game/MarloSetup.exe"; }, "installer"},
+      {"more than 63 parts",
+       [&](auto& o) {
+         WriteFile(src / "big.bin", Bytes(64 * 16 + 1));
+         o.partSize = 16;
+       },
+       "at least 17 bytes"},
+      {"larger than 4 GiB - 1",
+       [&](auto&) {
+         WriteText(src / "huge.bin", "");
+         fs::resize_file(src / "huge.bin", 0x100000000ull);  // sparse: nothing is written
+       },
+       "at most 4294967295 bytes"},
+      {"FIFO", [&](auto&) { mkfifo((src / "pipe").c_str(), 0600); }, "not a regular file"},
+      {"link to a folder",
+       [&](auto&) {
+         fs::create_directories(src / "real");
+         fs::create_directory_symlink("real", src / "link");
+       },
+       "symbolic link to a folder"},
+      {"output inside the source", [&](auto& o) { o.output = src / "out"; }, "must not contain each other"},
+      {"bad host", [&](auto& o) { o.host = "local host"; }, "host"},
+      {"bad port", [&](auto& o) { o.host = "localhost:99999"; }, "port"},
+      {"path with a space", [&](auto& o) { o.urlPath = "/my files/"; }, "path"},
+      {"part size 0", [&](auto& o) { o.partSize = 0; }, "part size"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(src);
+    fs::create_directories(src);
+    WriteText(src / "MarloSetup.exe", "MZ");
+    PublishOptions o = options;
+    c.spoil(o);
+    try {
+      Publish(o);
+      ADD_FAILURE() << "published";
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    if (fs::exists(options.output.parent_path())) ExpectNoOutput();
+  }
+}
+
+TEST_F(PublishTest, ListTooLargeForTheSessionIsRefused) {
+  // Random names do not pack away: about 180 bytes of list per file.
+  std::mt19937 gen(3);
+  const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int i = 0; i < 2000; ++i) {
+    std::string name;
+    for (int k = 0; k < 200; ++k) name += alphabet[gen() % 62];
+    WriteText(options.source / name, "");
+  }
+  try {
+    Publish(options);
+    ADD_FAILURE() << "published";
+  } catch (const PublishError& e) {
+    EXPECT_NE(std::string(e.what()).find("at most 262144 bytes"), std::string::npos) << e.what();
+  }
+  ExpectNoOutput();
+}
+
+TEST_F(PublishTest, ExistingFolderThatIsNoPublishIsKept) {
+  WriteText(options.output / "precious.doc", "mine");
+  EXPECT_THROW(Publish(options), PublishError);
+  EXPECT_EQ(ReadFile(options.output / "precious.doc"), Bytes({'m', 'i', 'n', 'e'}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(options.output.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST(PublishHelpers, NamesConvertToCodePage932OrAreRefused) {
+  EXPECT_EQ(Utf8ToCp932("表示.txt"), std::string("\x95\x5C\x8E\xA6.txt"));
+  EXPECT_EQ(Utf8ToCp932("abc"), std::string("abc"));
+  EXPECT_EQ(Utf8ToCp932(""), std::string());
+  EXPECT_EQ(Utf8ToCp932("\xE3\x81"), std::nullopt);          // cut-off sequence
+  EXPECT_EQ(Utf8ToCp932("\xF0\x9F\x98\x80"), std::nullopt);  // no such character in 932
+}
+
+TEST(PublishHelpers, DownloadBaseAndPartSize) {
+  EXPECT_EQ(MakeDownloadBase("files.example.com", ""), "/files.example.com/");
+  EXPECT_EQ(MakeDownloadBase("127.0.0.1:8080", "marlo/v1"), "/127.0.0.1:8080/marlo/v1/");
+  EXPECT_EQ(MakeDownloadBase("h", "/a/"), "/h/a/");
+  EXPECT_THROW(MakeDownloadBase("", "/"), PublishError);
+  EXPECT_THROW(MakeDownloadBase("h:", "/"), PublishError);
+  EXPECT_THROW(MakeDownloadBase("h/x", "/"), PublishError);
+  EXPECT_THROW(MakeDownloadBase("h", "/a?b"), PublishError);
+
+  const std::pair<const char*, std::optional<uint32_t>> sizes[] = {
+      {"1", 1u},         {"65536", 65536u}, {"64K", 65536u}, {"4M", 4u << 20}, {"1024M", 1u << 30},
+      {"1025M", {}},     {"0", {}},         {"", {}},        {"-1", {}},       {"4G", {}},
+      {"99999999999", {}}, {"12 ", {}},
+  };
+  for (const auto& [text, want] : sizes) EXPECT_EQ(ParsePartSize(text), want) << text;
+}
+
+TEST(ListLimits, EveryPublishableListFitsWithTheDefaultChunkSize) {
+  for (size_t size = 0; size <= kMaxListBytes; ++size) {
+    ASSERT_TRUE(ListFits(size, DefaultChunkSize(size))) << size;
+  }
+  EXPECT_FALSE(ListFits(kMaxListBytes + 1, 8192));
+  EXPECT_FALSE(ListFits(kMaxListBytes + 1, 1029));
+  EXPECT_EQ(DefaultChunkSize(1000), 1024u);
+  EXPECT_FALSE(ListFits(20000, 8192));  // 3 chunks, a 4 KiB buffer
+  EXPECT_TRUE(ListFits(20000, 1024));
+  EXPECT_FALSE(ListFits(100, 0));
+  EXPECT_FALSE(ListFits(100, 8193));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// wren-publish: makes a publish folder from a folder of game files.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "publish/publish.h"
+
+namespace {
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: wren-publish --host HOST[:PORT] --installer NAME [options] SOURCE OUTPUT\n"
+               "\n"
+               "Turns the game files in SOURCE into the publish folder OUTPUT: part files under\n"
+               "OUTPUT/files/ for an HTTP server, and OUTPUT/filelist.dat for wren-fileinfo-server.\n"
+               "\n"
+               "  --host HOST[:PORT]  the HTTP server that serves OUTPUT (required)\n"
+               "  --path /URL/PATH/   where OUTPUT is served on that server (default /)\n"
+               "  --installer NAME    the installer's path inside SOURCE (required)\n"
+               "  --part-size N[K|M]  split files larger than this (default 4M, at most 1024M)\n"
+               "  --lead N            the list's leading number (default 1)\n"
+               "  --raw PATTERN       store files whose path matches PATTERN unpacked (repeatable)\n"
+               "  --raw-all           store every file unpacked\n"
+               "\n"
+               "Names are converted from UTF-8 to code page 932. OUTPUT appears only when\n"
+               "everything succeeded; an earlier publish in OUTPUT is replaced.\n");
+}
+
+bool ParseUnsigned(const char* text, uint32_t* value) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (!*text || *end || errno || v > UINT32_MAX || text[0] == '-') return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  wren_tools::PublishOptions options;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "wren-publish: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--host") {
+      options.host = value();
+    } else if (arg == "--path") {
+      options.urlPath = value();
+    } else if (arg == "--installer") {
+      options.installer = value();
+    } else if (arg == "--part-size") {
+      const char* text = value();
+      std::optional<uint32_t> size = wren_tools::ParsePartSize(text);
+      if (!size) {
+        std::fprintf(stderr, "wren-publish: bad part size \"%s\"\n", text);
+        return 2;
+      }
+      options.partSize = *size;
+    } else if (arg == "--lead") {
+      const char* text = value();
+      if (!ParseUnsigned(text, &options.leadNumber)) {
+        std::fprintf(stderr, "wren-publish: bad leading number \"%s\"\n", text);
+        return 2;
+      }
+    } else if (arg == "--raw") {
+      options.rawPatterns.push_back(value());
+    } else if (arg == "--raw-all") {
+      options.rawAll = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "wren-publish: unknown option %s\n", arg.c_str());
+      Usage(stderr);
+      return 2;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() != 2 || options.host.empty() || options.installer.empty()) {
+    Usage(stderr);
+    return 2;
+  }
+  options.source = positional[0];
+  options.output = positional[1];
+
+  try {
+    const wren_tools::PublishSummary s = wren_tools::Publish(options);
+    std::printf("published %zu files in %zu parts (%zu kept unpacked), %llu bytes in part files, file list %zu bytes\n",
+                s.files, s.parts, s.rawParts, static_cast<unsigned long long>(s.partBytes), s.listBytes);
+    std::printf("into %s\n", options.output.c_str());
+    return 0;
+  } catch (const wren_tools::PublishError& e) {
+    std::fprintf(stderr, "wren-publish: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "wren-publish: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,497 @@
+#include "publish/publish.h"
+
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <iconv.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include "common/list_limits.h"
+#include "common/mbcs.h"
+#include "engine/crc32.h"
+#include "engine/filelist.h"
+#include "engine/filelist_writer.h"
+#include "engine/packed.h"
+#include "engine/records.h"
+
+namespace wren_tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Fail(const std::string& message) { throw PublishError(message); }
+
+std::string ErrnoText(int err) { return std::generic_category().message(err); }
+
+// One regular file of the source folder, with the names derived from it.
+struct SourceFile {
+  fs::path path;
+  std::string relative;  // UTF-8, '/' between folders: for messages and patterns
+  std::string listName;  // code page 932, '\' between folders
+  std::vector<std::string> remoteFolders;
+  std::string remoteStem;  // the part files' name before the disambiguator and part number
+  std::vector<std::string> remoteNames;  // one per part, filled once the part count is known
+};
+
+// ASCII letters folded to lower case, double-byte characters as they are:
+// the names Windows treats as one.
+std::string FoldCase(std::string_view cp932) {
+  std::string out(cp932);
+  for (size_t i = 0; i < out.size(); i = mbcs::CharNext(out, i))
+    if (mbcs::CharLength(out, i) == 1 && out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
+  return out;
+}
+
+// Part files are fetched by URL, and neither HTTP clients nor servers agree on
+// what to do with bytes above 0x7F (or a 0x5C trail byte) in a path. Their
+// names keep only characters that travel as they are; the file-list name of
+// the target keeps the real one.
+std::string UrlSafeName(std::string_view cp932) {
+  std::string out;
+  for (size_t i = 0; i < cp932.size(); i = mbcs::CharNext(cp932, i)) {
+    const char c = cp932[i];
+    const bool keep = mbcs::CharLength(cp932, i) == 1 &&
+                      ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '_' || c == '-');
+    out.push_back(keep ? c : '_');
+  }
+  return out;
+}
+
+uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds) {
+  constexpr int64_t kSecondsFrom1601 = 11644473600LL;
+  if (seconds < -kSecondsFrom1601) return 0;
+  return static_cast<uint64_t>(seconds + kSecondsFrom1601) * 10000000u + nanoseconds / 100;
+}
+
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  auto [o, i] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return o == outer.end();
+}
+
+bool MatchesRawPattern(const PublishOptions& options, const std::string& relative) {
+  if (options.rawAll) return true;
+  for (const std::string& pattern : options.rawPatterns)
+    if (fnmatch(pattern.c_str(), relative.c_str(), 0) == 0) return true;
+  return false;
+}
+
+// The list's name for a relative path: every component in code page 932,
+// joined with '\', safe to join to the user's image folder and short enough
+// for the list.
+std::string ListName(const fs::path& relative, const std::string& shown) {
+  std::string name;
+  for (const fs::path& component : relative) {
+    const std::string utf8 = component.string();
+    // Linux allows '\' inside a name; the list would read it as a folder.
+    if (utf8.find('\\') != std::string::npos) Fail("\"" + shown + "\": a name with '\\' cannot be published");
+    std::optional<std::string> converted = Utf8ToCp932(utf8);
+    if (!converted) Fail("\"" + shown + "\": the name has characters that code page 932 cannot hold");
+    if (!name.empty()) name += '\\';
+    name += *converted;
+  }
+  if (name.size() > MAX_LIST_NAME)
+    Fail("\"" + shown + "\": the name is " + std::to_string(name.size()) + " bytes in code page 932; at most " +
+         std::to_string(MAX_LIST_NAME) + " fit in the file list");
+  if (!IsSafeRelativePath(name))
+    Fail("\"" + shown + "\": the name is not a safe file name on Windows (reserved name, forbidden character, " +
+         "or a name ending in '.' or ' ')");
+  return name;
+}
+
+std::vector<SourceFile> ScanSource(const fs::path& root) {
+  std::vector<SourceFile> files;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec), end;
+  if (ec) Fail("cannot read \"" + root.string() + "\": " + ec.message());
+  for (; it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    const fs::path relative = entry.path().lexically_relative(root);
+    const std::string shown = relative.generic_string();
+    const fs::file_status status = entry.status(ec);
+    if (ec) Fail("cannot read \"" + shown + "\": " + ec.message());
+    if (fs::is_directory(status)) {
+      // Following a link to a folder could loop or leave the source folder.
+      if (entry.is_symlink()) Fail("\"" + shown + "\": a symbolic link to a folder cannot be published");
+      continue;
+    }
+    // FIFOs, sockets and devices have no content to publish (and a FIFO would block the read).
+    if (!fs::is_regular_file(status)) Fail("\"" + shown + "\": not a regular file");
+    SourceFile file;
+    file.path = entry.path();
+    file.relative = shown;
+    file.listName = ListName(relative, shown);
+    for (const fs::path& component : relative.parent_path())
+      file.remoteFolders.push_back(UrlSafeName(*Utf8ToCp932(component.string())));
+    file.remoteStem = UrlSafeName(*Utf8ToCp932(relative.filename().string()));
+    files.push_back(std::move(file));
+  }
+  if (ec) Fail("cannot read \"" + root.string() + "\": " + ec.message());
+  std::sort(files.begin(), files.end(),
+            [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
+
+  // Windows would install two names that differ only in case into one file.
+  std::map<std::string, const SourceFile*> seen;
+  for (const SourceFile& file : files) {
+    auto [at, added] = seen.emplace(FoldCase(file.listName), &file);
+    if (!added)
+      Fail("\"" + at->second->relative + "\" and \"" + file.relative + "\" would be the same file on Windows");
+  }
+  return files;
+}
+
+std::string PartSuffix(size_t index) {
+  char text[8];
+  std::snprintf(text, sizeof text, ".p%02u", static_cast<unsigned>(index));
+  return text;
+}
+
+// Gives every part a remote name. All part files end up side by side in the
+// starter's download folder under the last component of their remote name,
+// so those components must differ (ignoring case) across the whole list; a
+// clash gets "~2", "~3", ... before the part number.
+void AssignRemoteNames(SourceFile& file, size_t partCount, std::set<std::string>& usedLocalNames) {
+  std::string folder = std::string(kPartsFolder) + "/";
+  for (const std::string& component : file.remoteFolders) folder += component + "/";
+  for (unsigned n = 1;; ++n) {
+    const std::string stem = file.remoteStem + (n == 1 ? "" : "~" + std::to_string(n));
+    std::vector<std::string> locals;
+    for (size_t i = 0; i < partCount; ++i) locals.push_back(FoldCase(stem + PartSuffix(i)));
+    if (std::any_of(locals.begin(), locals.end(), [&](const std::string& l) { return usedLocalNames.count(l); }))
+      continue;
+    usedLocalNames.insert(locals.begin(), locals.end());
+    file.remoteNames.clear();
+    for (size_t i = 0; i < partCount; ++i) {
+      const std::string remote = folder + stem + PartSuffix(i);
+      if (remote.size() > MAX_LIST_NAME || !IsSafeFileName(DeriveLocalName("/", remote)))
+        Fail("\"" + file.relative + "\": no part file name of at most " + std::to_string(MAX_LIST_NAME) +
+             " bytes can be made for it");
+      file.remoteNames.push_back(remote);
+    }
+    return;
+  }
+}
+
+class FileReader {
+ public:
+  explicit FileReader(const SourceFile& file) : m_file(file) {
+    m_fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) Fail("cannot open \"" + file.relative + "\": " + ErrnoText(errno));
+  }
+  ~FileReader() { close(m_fd); }
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  struct statx Status() const {
+    struct statx st {};
+    if (statx(m_fd, "", AT_EMPTY_PATH, STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) != 0)
+      Fail("cannot read the status of \"" + m_file.relative + "\": " + ErrnoText(errno));
+    return st;
+  }
+
+  // Exactly size bytes, or the file changed under us.
+  void Read(std::vector<unsigned char>& buffer, size_t size) {
+    buffer.resize(size);
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t got = read(m_fd, buffer.data() + done, size - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) Fail("cannot read \"" + m_file.relative + "\": " + ErrnoText(errno));
+      if (got == 0) Fail("\"" + m_file.relative + "\" became shorter while it was published");
+      done += static_cast<size_t>(got);
+    }
+  }
+
+  void ExpectEnd() {
+    unsigned char byte;
+    ssize_t got;
+    do {
+      got = read(m_fd, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 0) Fail("\"" + m_file.relative + "\" grew while it was published");
+  }
+
+ private:
+  const SourceFile& m_file;
+  int m_fd = -1;
+};
+
+void WriteNewFile(const fs::path& path, const void* data, size_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) Fail("cannot create \"" + path.string() + "\": " + ErrnoText(errno));
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t put = write(fd, bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      const int err = errno;
+      close(fd);
+      Fail("cannot write \"" + path.string() + "\": " + ErrnoText(err));
+    }
+    done += static_cast<size_t>(put);
+  }
+  if (close(fd) != 0) Fail("cannot write \"" + path.string() + "\": " + ErrnoText(errno));
+}
+
+uint32_t Crc(const void* data, size_t size) {
+  CCrc32 crc;
+  crc.Update(data, size);
+  return crc.GetValue();
+}
+
+// Reads one source file part by part, writes the part files under root and
+// returns the record that describes them.
+CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& root, const PublishOptions& options,
+                       PublishSummary& summary) {
+  FileReader reader(source);
+  const struct statx st = reader.Status();
+  if (st.stx_size != size) Fail("\"" + source.relative + "\" changed while it was published");
+  const bool raw = MatchesRawPattern(options, source.relative);
+
+  CCheckFile file;
+  file.m_strName = source.listName;
+  file.m_dwSize = static_cast<uint32_t>(size);
+  file.m_ftLastWrite = ToFileTime(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+  // Linux file systems do not all keep a birth time; the last write is the
+  // closest stand-in.
+  file.m_ftCreation =
+      (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : file.m_ftLastWrite;
+
+  CCrc32 wholeCrc;
+  std::vector<unsigned char> content;
+  uint64_t remaining = size;
+  for (const std::string& remoteName : source.remoteNames) {
+    const size_t partSize = static_cast<size_t>(std::min<uint64_t>(remaining, options.partSize));
+    reader.Read(content, partSize);
+    remaining -= partSize;
+    wholeCrc.Update(content.data(), content.size());
+
+    CDLFileInfo part;
+    part.m_dwCrc = Crc(content.data(), content.size());
+    part.m_dwSize = static_cast<uint32_t>(partSize);
+    part.m_strRemoteName = remoteName;
+    std::vector<unsigned char> packed;
+    if (!raw) packed = PackBuffer(content.data(), content.size());
+    // Packing that does not make the part smaller only costs the starter time.
+    const bool keepRaw = raw || packed.size() >= content.size();
+    const std::vector<unsigned char>& stored = keepRaw ? content : packed;
+    part.m_wFlags = keepRaw ? FILE_FLAG_RAW : 0;
+    part.m_dwPackedCrc = Crc(stored.data(), stored.size());
+    part.m_dwPackedSize = static_cast<uint32_t>(stored.size());
+
+    const fs::path partPath = root / remoteName;
+    fs::create_directories(partPath.parent_path());
+    WriteNewFile(partPath, stored.data(), stored.size());
+
+    ++summary.parts;
+    summary.rawParts += keepRaw ? 1 : 0;
+    summary.partBytes += stored.size();
+    file.m_aParts.push_back(std::move(part));
+  }
+  reader.ExpectEnd();
+  file.m_dwCrc = wholeCrc.GetValue();
+  // A file is raw when all its parts are; a single part shares the file's flags.
+  const bool allRaw = std::all_of(file.m_aParts.begin(), file.m_aParts.end(),
+                                  [](const CDLFileInfo& p) { return p.m_wFlags & FILE_FLAG_RAW; });
+  file.m_wFlags = allRaw ? FILE_FLAG_RAW : 0;
+  summary.contentBytes += size;
+  return file;
+}
+
+// A folder beside the output, removed again unless it was moved into place.
+class TempFolder {
+ public:
+  explicit TempFolder(const fs::path& output) {
+    std::string pattern = (output.parent_path() / ("." + output.filename().string() + ".publish-XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) Fail("cannot create a folder beside \"" + output.string() + "\": " + ErrnoText(errno));
+    m_path = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    if (!m_path.empty()) fs::remove_all(m_path, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const fs::path& Path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+// Where the output may go: not overlapping the source, and replacing nothing
+// but an empty folder or an earlier publish.
+void CheckOutputPlace(const fs::path& source, const fs::path& output) {
+  if (IsWithin(output, source) || IsWithin(source, output))
+    Fail("the publish folder \"" + output.string() + "\" and the source folder \"" + source.string() +
+         "\" must not contain each other");
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(output, ec);
+  if (!fs::exists(status)) return;
+  if (!fs::is_directory(status) ||
+      !(fs::is_empty(output, ec) || fs::is_regular_file(output / kListFileName, ec)))
+    Fail("\"" + output.string() + "\" exists and is not a publish folder; remove it or choose another");
+}
+
+// Moves the finished folder into place. An earlier publish is swapped out in
+// one step where the file system can, so a server never sees no folder.
+void PlaceOutput(const fs::path& temp, const fs::path& output) {
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(output, ec))) {
+    if (rename(temp.c_str(), output.c_str()) != 0)
+      Fail("cannot move the publish folder into place: " + ErrnoText(errno));
+    return;
+  }
+  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, output.c_str(), RENAME_EXCHANGE) == 0) return;  // temp now holds the old one
+  if (errno != EINVAL && errno != ENOSYS) Fail("cannot move the publish folder into place: " + ErrnoText(errno));
+  const fs::path old = temp.string() + ".old";
+  if (rename(output.c_str(), old.c_str()) != 0) Fail("cannot move the old publish folder away: " + ErrnoText(errno));
+  if (rename(temp.c_str(), output.c_str()) != 0) {
+    const int err = errno;
+    rename(old.c_str(), output.c_str());
+    Fail("cannot move the publish folder into place: " + ErrnoText(err));
+  }
+  fs::remove_all(old, ec);
+}
+
+}  // namespace
+
+std::optional<std::string> Utf8ToCp932(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  // Characters outside code page 932 must fail, not come out as substitutes.
+  if (rc == static_cast<size_t>(-1) || rc != 0 || inLeft != 0) return std::nullopt;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::string MakeDownloadBase(const std::string& host, const std::string& urlPath) {
+  auto isHostChar = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+  };
+  const size_t colon = host.find(':');
+  const std::string name = host.substr(0, colon);
+  if (name.empty() || !std::all_of(name.begin(), name.end(), isHostChar))
+    Fail("the host \"" + host + "\" is not a host name or IPv4 address");
+  if (colon != std::string::npos) {
+    const std::string port = host.substr(colon + 1);
+    const bool digits =
+        !port.empty() && port.size() <= 5 && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::stoi(port) == 0 || std::stoi(port) > 65535)
+      Fail("the host \"" + host + "\" has no valid port after ':'");
+  }
+  for (char c : urlPath) {
+    if (!(isHostChar(c) || c == '_' || c == '~' || c == '/'))
+      Fail("the path \"" + urlPath + "\" may hold only letters, digits and . _ ~ - /");
+  }
+  std::string path = urlPath;
+  if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
+  if (path.back() != '/') path.push_back('/');
+  return "/" + host + path;
+}
+
+std::optional<uint32_t> ParsePartSize(const std::string& text) {
+  size_t end = 0;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end == 0 || end > 10) return std::nullopt;
+  unsigned long long value = std::stoull(text.substr(0, end));
+  const std::string suffix = text.substr(end);
+  if (suffix == "K" || suffix == "k")
+    value <<= 10;
+  else if (suffix == "M" || suffix == "m")
+    value <<= 20;
+  else if (!suffix.empty())
+    return std::nullopt;
+  if (value == 0 || value > kMaxPartSize) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+PublishSummary Publish(const PublishOptions& options) {
+  if (options.partSize == 0 || options.partSize > kMaxPartSize)
+    Fail("the part size must be 1 to " + std::to_string(kMaxPartSize) + " bytes");
+  std::error_code ec;
+  if (!fs::is_directory(options.source, ec)) Fail("\"" + options.source.string() + "\" is not a folder");
+  const fs::path source = fs::canonical(options.source);
+  const fs::path output = fs::weakly_canonical(fs::absolute(options.output));
+  if (output.filename().empty()) Fail("\"" + options.output.string() + "\" cannot be a publish folder");
+  CheckOutputPlace(source, output);
+  const std::string base = MakeDownloadBase(options.host, options.urlPath);
+
+  // Every name and size is checked before the first part is written.
+  std::vector<SourceFile> files = ScanSource(source);
+  std::string installer;
+  {
+    std::string relative = options.installer;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    const std::string shown = options.installer;
+    const std::optional<std::string> wanted = Utf8ToCp932(fs::path(relative).lexically_normal().generic_string());
+    auto it = std::find_if(files.begin(), files.end(), [&](const SourceFile& f) {
+      return wanted && FoldCase(mbcs::ReplaceChar(*wanted, '/', '\\')) == FoldCase(f.listName);
+    });
+    if (options.installer.empty() || it == files.end())
+      Fail("the installer \"" + shown + "\" is not a file in \"" + options.source.string() + "\"");
+    installer = it->listName;
+  }
+  std::vector<uint64_t> sizes;
+  std::set<std::string> usedLocalNames;
+  for (SourceFile& file : files) {
+    const uint64_t size = fs::file_size(file.path, ec);
+    if (ec) Fail("cannot read the size of \"" + file.relative + "\": " + ec.message());
+    if (size > UINT32_MAX)
+      Fail("\"" + file.relative + "\" is " + std::to_string(size) + " bytes; the file list describes files of at most " +
+           std::to_string(UINT32_MAX) + " bytes");
+    const uint64_t partCount = std::max<uint64_t>(1, (size + options.partSize - 1) / options.partSize);
+    if (partCount > kMaxPartsPerFile) {
+      const uint64_t needed = (size + kMaxPartsPerFile - 1) / kMaxPartsPerFile;
+      Fail("\"" + file.relative + "\" would need " + std::to_string(partCount) + " parts; at most " +
+           std::to_string(kMaxPartsPerFile) + " are allowed: choose a part size of at least " +
+           std::to_string(needed) + " bytes");
+    }
+    AssignRemoteNames(file, static_cast<size_t>(partCount), usedLocalNames);
+    sizes.push_back(size);
+  }
+
+  fs::create_directories(output.parent_path(), ec);
+  if (ec) Fail("cannot create \"" + output.parent_path().string() + "\": " + ec.message());
+  TempFolder temp(output);
+  PublishSummary summary;
+  CFileListWriter writer(options.leadNumber, base, installer);
+  try {
+    for (size_t i = 0; i < files.size(); ++i) writer.AddFile(PublishFile(files[i], sizes[i], temp.Path(), options, summary));
+  } catch (const fs::filesystem_error& e) {
+    Fail(e.what());
+  } catch (const std::bad_alloc&) {
+    Fail("out of memory; try a smaller part size");
+  }
+  summary.files = files.size();
+
+  const std::vector<unsigned char> list = writer.BuildPacked();
+  if (list.size() > kMaxListBytes)
+    Fail("the packed file list is " + std::to_string(list.size()) + " bytes; the file-information session carries " +
+         "at most " + std::to_string(kMaxListBytes) + " bytes: publish fewer files or shorter names");
+  summary.listBytes = list.size();
+  WriteNewFile(temp.Path() / kListFileName, list.data(), list.size());
+  // mkdtemp made the folder private; the HTTP server may run as another user.
+  chmod(temp.Path().c_str(), 0755);
+  PlaceOutput(temp.Path(), output);
+  return summary;
+}
+
+}  // namespace wren_tools
