@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -19,6 +20,10 @@
 #include "engine/crc32.h"
 #include "platform/message.h"
 #include "platform/system.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace engine_test {
 
@@ -57,21 +62,29 @@ class CTestEngine : public CCheckerCore {
 };
 
 // The page side. The reply script gets every notification while the lock is
-// held, exactly where the page's handlers run, and may call SetResult.
-class CPageDriver : public plat::MessageReceiver {
+// held, exactly where the page's handlers run, and may call SetResult. The
+// final message arrives through the platform's posting: a registered receiver
+// on POSIX, a message-only window owned by the pump thread on Windows.
+class CPageDriver
+#ifndef _WIN32
+    : public plat::MessageReceiver
+#endif
+{
  public:
   using Reply = std::function<void(CCheckerCore& engine, const CUpdateNotify& n)>;
 
   explicit CPageDriver(CCheckerCore& engine, Reply reply = nullptr) : m_engine(engine), m_reply(std::move(reply)) {
-    m_engine.SetNotifyTarget(this, 0x8201);
-    m_pump = std::thread([this] { Pump(); });
+    std::promise<plat::WindowHandle> target;
+    std::future<plat::WindowHandle> ready = target.get_future();
+    m_pump = std::thread([this, &target] { Pump(target); });
+    m_engine.SetNotifyTarget(ready.get(), kFinalMessage);
   }
-  ~CPageDriver() override {
+  ~CPageDriver() {
     m_stop = true;
     m_pump.join();
   }
 
-  void OnPostedMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+  void OnFinal(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_message = message;
     m_wParam = wParam;
@@ -79,6 +92,11 @@ class CPageDriver : public plat::MessageReceiver {
     ++m_finals;
     m_cv.notify_all();
   }
+#ifndef _WIN32
+  void OnPostedMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    OnFinal(message, wParam, lParam);
+  }
+#endif
 
   // Starts the worker and waits for its final message.
   void RunToEnd() {
@@ -116,8 +134,41 @@ class CPageDriver : public plat::MessageReceiver {
   }
 
  private:
-  void Pump() {
+  static constexpr uint32_t kFinalMessage = 0x8201;
+
+#ifdef _WIN32
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kFinalMessage) {
+      auto* self = reinterpret_cast<CPageDriver*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+      self->OnFinal(message, wParam, lParam);
+      return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+  HWND CreateReceiver() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "WrenEngineTestReceiver";
+    RegisterClassA(&wc);  // fails harmlessly when already registered
+    HWND hwnd = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return hwnd;
+  }
+#endif
+
+  void Pump(std::promise<plat::WindowHandle>& target) {
+#ifdef _WIN32
+    HWND window = CreateReceiver();
+    target.set_value(window);
+#else
+    target.set_value(this);
+#endif
     while (!m_stop) {
+#ifdef _WIN32
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+#endif
       {
         plat::Lock lock(EngineSharedLock());
         if (!m_engine.m_listNotify.IsEmpty()) {
@@ -140,6 +191,9 @@ class CPageDriver : public plat::MessageReceiver {
       }
       std::this_thread::yield();
     }
+#ifdef _WIN32
+    DestroyWindow(window);
+#endif
   }
 
   CCheckerCore& m_engine;

@@ -254,12 +254,13 @@ TEST(PrepareDownload, RepliesAndFailures) {
   CCheckFile* raw = file.get();
   engine.m_listFiles.push_back(std::move(file));
   // The free space cannot be queried.
+  engine.space["Q:\\"] = 1;
   {
     CPageDriver page(engine);
     EXPECT_EQ(ENGINE_FREE_SPACE_FAILED, engine.PrepareDownload(raw));
   }
   // Answering Yes (no reply) goes on to the download; the download's reply is the result.
-  engine.space["C:\\"] = 5;
+  engine.space = {{"C:\\", 5}};
   CPageDriver page(engine, [](CCheckerCore& e, const CUpdateNotify& n) {
     if (n.m_nKind == NOTIFY_DOWNLOAD) {
       EXPECT_STREQ("C:\\dl\\", n.m_pszDownloadFolder);
