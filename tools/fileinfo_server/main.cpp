@@ -1,0 +1,132 @@
+// wren-fileinfo-server: serves a publish folder's filelist.dat to the starter.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/list_limits.h"
+#include "fileinfo_server/fileinfo_server.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: wren-fileinfo-server [options] FILELIST\n"
+               "\n"
+               "Answers the starter's file-information requests with FILELIST (the filelist.dat\n"
+               "of a publish folder). Logs every request on standard output; stops on SIGINT or\n"
+               "SIGTERM.\n"
+               "\n"
+               "  --port N                 port to listen on (default 9070; 0 picks a free one)\n"
+               "  --bind ADDRESS           address to listen on (default 127.0.0.1)\n"
+               "  --chunk-size N           bytes of the list per reply record, 1-8192 (default 1024,\n"
+               "                           more for lists above 255 KiB)\n"
+               "For tests, instead of the list:\n"
+               "  --status S[,COUNT,INDEX] answer with status S (-3 updated, -1 no service,\n"
+               "                           -100 maintenance, -98 busy, anything else) and the\n"
+               "                           given chunk count and index (default 0,0); no FILELIST\n"
+               "  --silent                 accept, read the request, never answer\n"
+               "  --bad-record             answer with a record whose first byte is not '$'\n");
+}
+
+bool ParseLong(const char* text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || errno || v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// "S" or "S,COUNT,INDEX".
+bool ParseStatus(const char* text, wren_tools::ServerOptions* options) {
+  std::string s = text;
+  long status, count = 0, index = 0;
+  const size_t comma = s.find(',');
+  if (comma != std::string::npos) {
+    const size_t second = s.find(',', comma + 1);
+    if (second == std::string::npos) return false;
+    if (!ParseLong(s.substr(comma + 1, second - comma - 1).c_str(), 0, 255, &count) ||
+        !ParseLong(s.substr(second + 1).c_str(), 0, 255, &index))
+      return false;
+    s.resize(comma);
+  }
+  if (!ParseLong(s.c_str(), INT32_MIN, INT32_MAX, &status)) return false;
+  options->status = static_cast<int32_t>(status);
+  options->statusCount = static_cast<uint8_t>(count);
+  options->statusIndex = static_cast<uint8_t>(index);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  wren_tools::ServerOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "wren-fileinfo-server: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    long number = 0;
+    if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--port") {
+      if (!ParseLong(value(), 0, 65535, &number)) {
+        std::fprintf(stderr, "wren-fileinfo-server: bad port\n");
+        return 2;
+      }
+      options.port = static_cast<uint16_t>(number);
+    } else if (arg == "--bind") {
+      options.bindHost = value();
+    } else if (arg == "--chunk-size") {
+      if (!ParseLong(value(), 1, static_cast<long>(wren_tools::kMaxChunkData), &number)) {
+        std::fprintf(stderr, "wren-fileinfo-server: the chunk size must be 1 to %zu\n", wren_tools::kMaxChunkData);
+        return 2;
+      }
+      options.chunkSize = static_cast<size_t>(number);
+    } else if (arg == "--status") {
+      if (!ParseStatus(value(), &options)) {
+        std::fprintf(stderr, "wren-fileinfo-server: --status takes S or S,COUNT,INDEX\n");
+        return 2;
+      }
+      options.mode = wren_tools::ReplyMode::Status;
+    } else if (arg == "--silent") {
+      options.mode = wren_tools::ReplyMode::Silent;
+    } else if (arg == "--bad-record") {
+      options.mode = wren_tools::ReplyMode::BadRecord;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "wren-fileinfo-server: unknown option %s\n", arg.c_str());
+      Usage(stderr);
+      return 2;
+    } else if (options.listFile.empty()) {
+      options.listFile = arg;
+    } else {
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (options.mode == wren_tools::ReplyMode::Data && options.listFile.empty()) {
+    Usage(stderr);
+    return 2;
+  }
+
+  // No SA_RESTART: the signal must cut the heartbeat's wait short.
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return wren_tools::RunServer(options, &g_stop, stdout);
+}
