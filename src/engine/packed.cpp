@@ -131,12 +131,12 @@ int UnpackFile(const std::string& path, unsigned char** out, uint32_t* outSize) 
 
 void FreeUnpacked(unsigned char* buffer) { std::free(buffer); }
 
-std::vector<unsigned char> PackBuffer(const void* data, size_t length) {
+std::vector<unsigned char> PackBuffer(const void* data, size_t length, int level) {
   uLong bound = compressBound(static_cast<uLong>(length));
   std::vector<unsigned char> out(PACKED_HEADER_SIZE + bound);
   uLongf packed = bound;
   int rc = compress2(out.data() + PACKED_HEADER_SIZE, &packed, static_cast<const Bytef*>(data),
-                     static_cast<uLong>(length), 9);
+                     static_cast<uLong>(length), level);
   if (rc != Z_OK) throw std::bad_alloc();
   PutLE32(out.data(), PACKED_MAGIC);
   PutLE32(out.data() + 4, static_cast<uint32_t>(length));

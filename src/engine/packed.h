@@ -27,5 +27,5 @@ int UnpackBuffer(const void* data, size_t length, unsigned char** out, uint32_t*
 int UnpackFile(const std::string& path, unsigned char** out, uint32_t* outSize);
 void FreeUnpacked(unsigned char* buffer);
 
-// Packs bytes into a container (zlib level 9). Throws std::bad_alloc.
-std::vector<unsigned char> PackBuffer(const void* data, size_t length);
+// Packs bytes into a container at the given zlib level. Throws std::bad_alloc.
+std::vector<unsigned char> PackBuffer(const void* data, size_t length, int level = 9);
