@@ -1,5 +1,6 @@
 #include "fileinfo_server/fileinfo_server.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <ctime>
 #include <fstream>
@@ -17,6 +18,7 @@ constexpr int32_t kReadBufferSize = 4096;    // requests are 15 bytes
 constexpr int32_t kWriteBufferSize = 65536;  // several whole reply records
 constexpr int32_t kIdleTimeoutSec = 600;
 constexpr int32_t kIdleWaitUsec = 50000;     // heartbeat pause while nothing is being sent
+constexpr int32_t kSendingWaitUsec = 1000;   // short, not 0: a client that stops reading must not make us spin
 
 // A connection whose reply records are still being queued or sent.
 struct Pending {
@@ -274,9 +276,9 @@ int RunServer(const ServerOptions& options, const volatile std::sig_atomic_t* st
     Log("%s on %s:%u", ModeText(options), options.bindHost.c_str(), net_tcpcontext_local_port(ctx));
 
   while (!*stop) {
-    // Sleep in the heartbeat only while nothing waits to be sent: each
-    // heartbeat moves at most one socket write per connection.
-    net_socket_set_wait_usec(Sending() ? 0 : kIdleWaitUsec);
+    // Each heartbeat moves at most one socket write per connection, so while
+    // replies wait to be sent the heartbeat must come round quickly.
+    net_socket_set_wait_usec(Sending() ? kSendingWaitUsec : kIdleWaitUsec);
     net_tick();
     PumpReplies();
   }
