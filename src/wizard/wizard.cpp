@@ -100,8 +100,6 @@ void CWrenStarterWizard::SetWizardButtons(uint32_t flags) {
   ::ShowWindow(GetDlgItem(IDC_WIZ_FINISH), state.finishVisible ? SW_SHOW : SW_HIDE);
   ::EnableWindow(GetDlgItem(IDC_WIZ_FINISH), state.finishEnabled);
   ::EnableWindow(GetDlgItem(IDCANCEL), state.cancelEnabled);
-  // Enter goes to whichever of Next and Finish is showing.
-  SendMessage(DM_SETDEFID, state.finishVisible ? IDC_WIZ_FINISH : IDC_WIZ_NEXT);
 }
 
 void CWrenStarterWizard::SetNextButtonText(UINT stringId) { SetDlgItemText(IDC_WIZ_NEXT, LoadResString(stringId)); }
