@@ -60,6 +60,10 @@ bool net_array_table_create(int count) {
 }
 
 void net_array_table_release() {
+  // Arrays that their owners never ended (contexts, task worlds still
+  // open) go with the table rather than leak.
+  for (int i = 0; i < g_table_size; ++i)
+    if (g_table[i].in_use) net_end_array(i);
   net_free(g_table);
   g_table = nullptr;
   g_table_size = 0;

@@ -96,6 +96,10 @@ class Arrays : public Core {
     net_limits l = Limits(1, 0, 0, 0, 8);
     ASSERT_EQ(0, net_init_with_limits(&l));
   }
+  void TearDown() override {
+    net_finalize();
+    Core::TearDown();
+  }
 };
 
 TEST_F(Arrays, TableScarcityAndNameTruncation) {

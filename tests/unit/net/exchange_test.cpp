@@ -13,7 +13,7 @@ namespace {
 using namespace nettest;
 
 constexpr int kRecords = 10000;
-constexpr int32_t kBufferSize = 16384;
+constexpr int32_t kBufferSize = 8192;
 
 uint64_t Mix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
