@@ -54,7 +54,9 @@ class OptionPage : public WizardScenario {
   // Picks a named proxy in the open dialog and fills its boxes.
   static ::testing::AssertionResult NamedProxy(HWND dialog, const char* host, const char* port,
                                                const char* user, const char* password) {
-    if (!Click(Item(dialog, kNamedProxy))) return ::testing::AssertionFailure() << "cannot pick 1011";
+    // The radio buttons follow 1009, which may have been clicked just now.
+    if (!WaitUntil([&] { return IsOn(Item(dialog, kNamedProxy)); }) || !Click(Item(dialog, kNamedProxy)))
+      return ::testing::AssertionFailure() << "cannot pick 1011";
     if (!WaitUntil([&] { return IsWindowEnabled(Item(dialog, kHost)); }))
       return ::testing::AssertionFailure() << "the address box stayed disabled";
     const std::pair<int, const char*> boxes[] = {{kHost, host}, {kPort, port}, {kUser, user}, {kPassword, password}};
@@ -151,7 +153,7 @@ TEST_F(OptionPage, EmptyPortIsRefusedAndTheDialogStaysOpen) {
   ASSERT_TRUE(NamedProxy(dialog, "127.0.0.1", "", "", ""));
   ASSERT_TRUE(Click(Item(dialog, IDOK)));
 
-  HWND box = app().WaitPopup();
+  HWND box = app().WaitPopup(kWaitMs, dialog);
   ASSERT_TRUE(box);
   ASSERT_TRUE(IsMessageBox(box)) << "expected a message about the port";
   EXPECT_FALSE(MessageBoxText(box).empty());

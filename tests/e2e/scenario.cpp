@@ -140,11 +140,14 @@ std::string WizardScenario::ButtonStates() const {
 }
 
 ::testing::AssertionResult WizardScenario::ExpectMessage(const std::string& text, HWND* box) {
-  HWND popup = app_->WaitPopup();
+  // A dialog of the program may be open already: wait for the box itself.
+  HWND popup = nullptr;
+  WaitUntil([&] { return IsMessageBox(popup = app_->ActivePopup()); });
   if (box) *box = popup;
   if (!popup) return ::testing::AssertionFailure() << "no message box appeared; expected \"" << text << "\"";
   if (!IsMessageBox(popup))
-    return ::testing::AssertionFailure() << "a dialog \"" << TextOf(popup) << "\" appeared, not a message box";
+    return ::testing::AssertionFailure() << "no message box appeared, the dialog \"" << TextOf(popup)
+                                         << "\" is active; expected \"" << text << "\"";
   const std::string shown = MessageBoxText(popup);
   if (shown != text)
     return ::testing::AssertionFailure() << "message box says \"" << shown << "\", expected \"" << text << "\"";

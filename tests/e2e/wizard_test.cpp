@@ -60,10 +60,12 @@ TEST_F(Wizard, ButtonsAndNextCaptionFollowThePages) {
 
 TEST_F(Wizard, EnterDoesNothingAndEscapeCancelsInsideEveryPage) {
   ASSERT_TRUE(Start(ExistingFolder()));
-  // Each page, and a control in it that can hold the keyboard focus.
+  // Each page, and a control in it that can hold the keyboard focus. The
+  // welcome page has none (the focus sits on the wizard's own buttons), so
+  // only Escape is tried there, sent to the page itself.
   const struct {
     unsigned title;
-    int focusId;  // 0: the page itself
+    int focusId;  // 0: none
   } pages[] = {{kTitleWelcome, 0}, {kTitleFolder, 1000}, {kTitleOption, 1017}};
 
   for (const auto& page : pages) {
@@ -74,9 +76,11 @@ TEST_F(Wizard, EnterDoesNothingAndEscapeCancelsInsideEveryPage) {
     HWND target = page.focusId ? Item(app().CurrentPage(), page.focusId) : app().CurrentPage();
     ASSERT_TRUE(target);
 
-    PressKey(target, VK_RETURN);
-    EXPECT_EQ(app().WaitPopup(1500), nullptr) << "Enter opened something";
-    EXPECT_EQ(app().Title(), Str(page.title)) << "Enter changed the page";
+    if (page.focusId) {
+      PressKey(target, VK_RETURN);
+      EXPECT_EQ(app().WaitPopup(1500), nullptr) << "Enter opened something";
+      EXPECT_EQ(app().Title(), Str(page.title)) << "Enter changed the page";
+    }
 
     PressKey(target, VK_ESCAPE);
     HWND box = nullptr;

@@ -233,9 +233,10 @@ std::string Format(const std::string& format, ...) {
 
 // ---- App --------------------------------------------------------------------
 
-App::App(const std::string& exePath) {
+App::App(const std::string& exePath, const std::string& arguments) {
   const std::wstring exe = ToWide(ToWinPath(exePath));
   std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!arguments.empty()) commandLine += L" " + ToWide(arguments);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -311,10 +312,10 @@ HWND App::ActivePopup() const {
   return nullptr;
 }
 
-HWND App::WaitPopup(DWORD timeoutMs) const {
+HWND App::WaitPopup(DWORD timeoutMs, HWND except) const {
   HWND popup = nullptr;
-  WaitUntil([&] { return (popup = ActivePopup()) != nullptr; }, timeoutMs);
-  return popup;
+  WaitUntil([&] { return (popup = ActivePopup()) != nullptr && popup != except; }, timeoutMs);
+  return popup != except ? popup : nullptr;
 }
 
 bool App::WaitNoPopup(DWORD timeoutMs) const {

@@ -77,7 +77,8 @@ class App {
  public:
   static constexpr const char* kFrameClass = "Plumbrook Starter MainFrame";
 
-  explicit App(const std::string& exePath);
+  // `arguments` (UTF-8) follow the quoted program path on the command line.
+  explicit App(const std::string& exePath, const std::string& arguments = {});
   ~App();  // ends the program if it still runs
   App(const App&) = delete;
   App& operator=(const App&) = delete;
@@ -101,7 +102,9 @@ class App {
   // The enabled, visible dialog or message box of this process that a user
   // can act on now (modal owners are disabled), or null.
   HWND ActivePopup() const;
-  HWND WaitPopup(DWORD timeoutMs = kWaitMs) const;
+  // Waits for an active popup other than `except` (a dialog that is open
+  // already and is about to show a message box, for example).
+  HWND WaitPopup(DWORD timeoutMs = kWaitMs, HWND except = nullptr) const;
   // Waits until no popup of this process is visible.
   bool WaitNoPopup(DWORD timeoutMs = kWaitMs) const;
 
