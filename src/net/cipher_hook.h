@@ -1,9 +1,8 @@
 // Where record encryption plugs into the connection path.
 //
-// The encryption unit defines every function below. A build without it
-// links cipher_none.cpp instead, whose net_cipher_available() is false: a
-// context asking for cipher flags is then refused at creation with -26, and
-// none of the other functions is ever reached.
+// The encryption unit defines every function below. When it cannot run
+// (net_cipher_available() false), a context asking for cipher flags is
+// refused at creation with -26 and none of the others is ever reached.
 #pragma once
 
 struct net_conn;

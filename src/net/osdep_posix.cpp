@@ -128,6 +128,7 @@ int sys_send(int s, const void* buf, int len) {
 int sys_poll(SysPollEntry* entries, int count, bool for_write, int32_t wait_usec, int /*width*/) {
   // poll instead of select: descriptors above FD_SETSIZE are common on a
   // busy server and select cannot take them.
+  if (count <= 0) return 0;
   pollfd fds[64];
   if (count > 64) count = 64;
   short want = for_write ? POLLOUT : POLLIN;

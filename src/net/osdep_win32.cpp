@@ -117,6 +117,8 @@ int sys_recv(int s, void* buf, int len) {
 int sys_send(int s, const void* buf, int len) { return send(native(s), static_cast<const char*>(buf), len, 0); }
 
 int sys_poll(SysPollEntry* entries, int count, bool for_write, int32_t wait_usec, int width) {
+  // Winsock refuses a select without any socket; nothing asked, nothing ready.
+  if (count <= 0) return 0;
   fd_set set;
   fd_set failed;
   FD_ZERO(&set);

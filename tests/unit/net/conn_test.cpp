@@ -450,6 +450,17 @@ TEST_F(Conn, CipherFlagsAreCheckedAtCreation) {
   }
 }
 
+TEST_F(Conn, ServerThatCannotBindFailsCleanly) {
+  int used = net_array_used(g_net.tcpctx_array);
+  testing::internal::CaptureStderr();
+  tcpcontext* s = net_tcpcontext_create(1, "no-such-host.invalid", 0, 4, 1024, 1024, 600, 0, 0, 0, 0, 0);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(nullptr, s);
+  EXPECT_EQ(NET_ERR_BIND, net_last_error());
+  EXPECT_NE(std::string::npos, log.find("Fatal:1207 bind() error. os_err:")) << log;
+  EXPECT_EQ(used, net_array_used(g_net.tcpctx_array));
+}
+
 TEST_F(Conn, ServerRefusesOverMaxConnAndThroughTheFilterAndWatchers) {
   struct Case {
     const char* what;
