@@ -43,8 +43,10 @@ bool CCheckerCore::QueueAndWait(CUpdateNotify* notify) {
   return true;
 }
 
+CUpdateNotify* CCheckerCore::CreateNotify() { return new (std::nothrow) CUpdateNotify; }
+
 bool CCheckerCore::PostAndWait(uint32_t kind, const char* text, int value, int extra) {
-  CUpdateNotify* notify = new (std::nothrow) CUpdateNotify;
+  CUpdateNotify* notify = CreateNotify();
   if (!notify) return false;
   notify->m_nKind = kind;
   notify->m_nValue = value;

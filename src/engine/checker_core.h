@@ -92,6 +92,8 @@ class CCheckerCore {
   // Queues any notification (ownership passes) and waits; false when it cannot be queued.
   bool QueueAndWait(CUpdateNotify* notify);
 
+  // A new, empty notification; null when memory is short.
+  virtual CUpdateNotify* CreateNotify();
   // The CRC-32 of a whole file with a fresh CCrc32; *error as CCrc32::Compute.
   virtual bool FileCrc(const std::string& path, uint32_t* crc, uint32_t* error);
   // Bytes available to this user on the drive of root.

@@ -2,7 +2,6 @@
 // the drives have room for the rest and for the installation, and the request
 // that makes the page download what is missing.
 #include <algorithm>
-#include <new>
 
 #include "common/mbcs.h"
 #include "engine/checker_core.h"
@@ -62,7 +61,7 @@ int CCheckerCore::PrepareDownload(CCheckFile* file) {
       // while it is unpacked, and the downloads themselves.
       const uint64_t needed = 2 * fileSize + largestPart + downloadTotal;
       if (needed >= available) {
-        question = new (std::nothrow) CUpdateNotify;
+        question = CreateNotify();
         if (!question) return ENGINE_DISK_NOTIFY_FAILED;
         question->m_install.Set(imageRoot, needed, available);
       }
@@ -74,7 +73,7 @@ int CCheckerCore::PrepareDownload(CCheckFile* file) {
       const bool imageShort = fileSize >= imageAvailable;
       const bool downloadShort = downloadNeeded >= downloadAvailable;
       if (imageShort || downloadShort) {
-        question = new (std::nothrow) CUpdateNotify;
+        question = CreateNotify();
         if (!question) return ENGINE_DISK_NOTIFY_FAILED;
         if (imageShort) question->m_install.Set(imageRoot, fileSize, imageAvailable);
         if (downloadShort) question->m_download.Set(downloadRoot, downloadNeeded, downloadAvailable);
@@ -88,7 +87,7 @@ int CCheckerCore::PrepareDownload(CCheckFile* file) {
   }
 
   m_nResult = 0;
-  CUpdateNotify* request = new (std::nothrow) CUpdateNotify;
+  CUpdateNotify* request = CreateNotify();
   if (!request) return ENGINE_DOWNLOAD_NOTIFY_FAILED;
   request->m_nKind = NOTIFY_DOWNLOAD;
   request->m_pFile = file;

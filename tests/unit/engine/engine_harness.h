@@ -43,6 +43,13 @@ class CTestEngine : public CCheckerCore {
   std::atomic<int> crcCalls{0};
   std::function<bool(const std::string& path)> failCrc;  // true: this computation fails
   std::map<std::string, uint64_t> space;  // by root, missing roots fail; empty: the real drives
+  int failNotifyAt = 0;                    // the n-th notification (1-based) cannot be created
+  std::atomic<int> notifies{0};
+
+  CUpdateNotify* CreateNotify() override {
+    if (++notifies == failNotifyAt) return nullptr;
+    return CCheckerCore::CreateNotify();
+  }
 
   bool FileCrc(const std::string& path, uint32_t* crc, uint32_t* error) override {
     ++crcCalls;

@@ -22,6 +22,12 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
   return names;
 }
 
+std::string RootOf(const std::string& folder) {
+  std::string root = plat::StripToRoot(folder);
+  if (root.empty() || root.back() != '\\') root += '\\';
+  return root;
+}
+
 class RunTest : public ::testing::Test {
  protected:
   CImageFixture fx;
@@ -192,10 +198,43 @@ TEST_F(RunTest, HostileListsEndWithTheirCodeAndTouchNothing) {
   EXPECT_FALSE(plat::FileExists(fx.root / "escaped.txt"));
 }
 
-std::string RootOf(const std::string& folder) {
-  std::string root = plat::StripToRoot(folder);
-  if (root.empty() || root.back() != '\\') root += '\\';
-  return root;
+// A notification that cannot be created ends the run with the code of the
+// step that wanted it. One file with a missing part on a short drive passes
+// every kind: 1, 2, 3, 2, 5, 6, 7, 8, 9, 10, 11 (start), 11 (attempt), ...
+TEST_F(RunTest, NotificationsThatCannotBeCreated) {
+  struct Case {
+    int failAt;
+    int code;
+  } cases[] = {
+      {1, ENGINE_LOAD_NOTIFY_FAILED},          {2, ENGINE_CHECK_NOTIFY_FAILED},
+      {3, ENGINE_CHECK_NOTIFY_FAILED},         {4, ENGINE_CHECK_NOTIFY_FAILED},
+      {5, ENGINE_INSTALL_ALL_NOTIFY_FAILED},   {6, ENGINE_INSTALL_ONE_NOTIFY_FAILED},
+      {7, ENGINE_INSTALL_ONE_NOTIFY_FAILED},   {8, ENGINE_INSTALL_ONE_NOTIFY_FAILED},
+      {9, ENGINE_DISK_NOTIFY_FAILED},          {10, ENGINE_DOWNLOAD_NOTIFY_FAILED},
+      {11, ENGINE_INSTALL_FILE_NOTIFY_FAILED}, {12, ENGINE_INSTALL_FILE_NOTIFY_FAILED},
+      {17, ENGINE_INSTALL_FILE_NOTIFY_FAILED},  // the last progress, after the copy
+  };
+  fx.Add({"x.bin", "xxxx", {PartKind::Raw}});
+  for (const Case& c : cases) {
+    // Start each case with nothing downloaded yet.
+    std::filesystem::remove_all(testing_support::NativePath(fx.download));
+    plat::MakeDirectory(fx.root / "dl");
+    CTestEngine engine;
+    engine.failNotifyAt = c.failAt;
+    engine.space[RootOf(fx.image)] = 1;  // short, so the disk-space question is asked
+    auto page = Run(engine, [&](CCheckerCore&, const CUpdateNotify& n) {
+      if (n.m_nKind == NOTIFY_DOWNLOAD) CImageFixture::Download(n, fx.server);
+    });
+    EXPECT_EQ(((static_cast<uint32_t>(c.code) & 0xFFFF) << 16) | 1, page->WParam()) << c.failAt;
+    // Inside the installation phase its end is still reported.
+    const bool phaseEnds = c.failAt > 5;
+    std::vector<Seen> seen = page->Seen_();
+    EXPECT_EQ(static_cast<size_t>(c.failAt - 1 + phaseEnds), seen.size()) << c.failAt;
+    if (phaseEnds && !seen.empty()) {
+      EXPECT_EQ(NOTIFY_INSTALL_PHASE, seen.back().kind) << c.failAt;
+      EXPECT_EQ(1, seen.back().value) << c.failAt;
+    }
+  }
 }
 
 // Every question of a run, answered with "stop": the run ends with the code
