@@ -2,6 +2,9 @@
 // after the dialog, the dialog's controls, port validation, and what Next
 // writes. Proxy addresses here are only ever shown and stored: no run in
 // these scenarios gets as far as a download.
+#include <filesystem>
+#include <fstream>
+
 #include "scenario.h"
 
 namespace e2e {
@@ -205,6 +208,63 @@ TEST_F(OptionPage, NextWithoutProxyDeletesTheProxyAccount) {
   EXPECT_FALSE(IniHas("ProxyUser"));
   EXPECT_FALSE(IniHas("ProxyPasswd"));
 }
+
+// A download folder of the user's choice, typed into the dialog.
+struct FolderCase {
+  const char* name;
+  std::string folder;        // relative names are made inside the test's work folder
+  const char* fileInTheWay;  // a file to create first, if any
+  unsigned messageId;
+  std::string named;         // the path the message names, if it takes one
+  int answer;                // the button pressed in the message box
+  bool dialogStays;          // the dialog is still open afterwards
+  std::string summary;       // the folder summary afterwards; empty: 6010
+};
+
+class DownloadFolder : public OptionPage, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(DownloadFolder, IsCheckedWhenTheDialogCloses) {
+  FolderCase c = GetParam();
+  for (std::string* path : {&c.folder, &c.named, &c.summary})
+    if (!path->empty() && path->find(':') == std::string::npos) *path = WorkDir() + "\\" + *path;
+  if (c.fileInTheWay)
+    std::ofstream(std::filesystem::path(ToWide(WorkDir() + "\\" + c.fileInTheWay))) << "not a folder";
+
+  ASSERT_TRUE(Open());
+  HWND dialog = OpenDialog();
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(Click(Item(dialog, kCustomFolder)));
+  ASSERT_TRUE(WaitUntil([&] { return IsOn(Item(dialog, kFolderBox)); }));
+  ASSERT_TRUE(SetText(Item(dialog, kFolderBox), c.folder));
+  ASSERT_TRUE(Click(Item(dialog, IDOK)));
+
+  const std::string text = Str(c.messageId);
+  ASSERT_FALSE(text.empty()) << "no string " << c.messageId;
+  HWND box = nullptr;
+  ASSERT_TRUE(ExpectMessage(c.named.empty() ? text : Format(text, c.named.c_str()), &box));
+  Shot(box, "message");
+  ASSERT_TRUE(Answer(box, c.answer));
+
+  if (c.dialogStays) {
+    EXPECT_TRUE(WaitUntil([&] { return app().ActivePopup() == dialog; })) << "the dialog closed";
+    EXPECT_EQ(TextOf(Item(dialog, kFolderBox)), c.folder) << "the user's input was lost";
+    ASSERT_TRUE(Answer(dialog, IDCANCEL));
+  } else {
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); })) << "the dialog stayed open";
+  }
+  EXPECT_TRUE(app().WaitNoPopup());
+  EXPECT_EQ(FolderSummary(), c.summary.empty() ? Str(kSummaryTempFolder) : c.summary);
+  ShotPage("summary");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialog, DownloadFolder,
+    ::testing::Values(
+        FolderCase{"CdRom", "R:\\dl", nullptr, 10108, "", IDOK, false, ""},
+        FolderCase{"MissingCreated", "dl\\x", nullptr, kAskCreateFolder, "dl\\x", IDYES, false, "dl\\x\\"},
+        FolderCase{"MissingDeclined", "dl\\x", nullptr, kAskCreateFolder, "dl\\x", IDNO, false, ""},
+        FolderCase{"FileInTheWay", "file\\dl", "file", kFileInTheWay, "file", IDOK, true, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace e2e
