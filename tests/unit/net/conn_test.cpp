@@ -61,6 +61,19 @@ TEST_F(Conn, ConnectThenExchangeRecordsBothWays) {
   EXPECT_EQ(Text("goodbye"), g_client.records[0]);
 }
 
+TEST_F(Conn, BlockingConnectCanWriteAtOnce) {
+  tcpcontext* server = Server();
+  net_tcpcontext_set_conn_parser(server, net_parse_len16, OnRecord<&g_server>);
+  tcpcontext* client = net_tcpcontext_create(0, nullptr, 0, 1, 1024, 1024, 600, 0, 0, 0, 0, 0);
+  ASSERT_NE(nullptr, client);
+  conn_t c = net_tcpcontext_connect(client, "127.0.0.1", net_tcpcontext_local_port(server));
+  ASSERT_TRUE(net_conn_valid(c));
+  EXPECT_EQ(1024, net_conn_write_room(c));
+  EXPECT_EQ(4, net_send_len16(c, "at", 2));
+  ASSERT_TRUE(TickUntil([&] { return g_server.records.size() == 1; }));
+  EXPECT_EQ(Text("at"), g_server.records[0]);
+}
+
 TEST_F(Conn, StaleAndForeignHandlesAreRefused) {
   tcpcontext* server = Server();
   tcpcontext* client = Client(32768, 32768, 1, 4);

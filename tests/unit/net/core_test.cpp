@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -200,6 +203,29 @@ TEST_F(Core, LogLevelsAndLogFiles) {
   net_log_important("silent\n");
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
   net_set_log_level(0);
+}
+
+TEST_F(Core, LogDirectoryFilesRollOverAtTheSizeLimit) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("wren_net_log_" + std::to_string(net_process_id()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  net_limits l = Limits(1, 0, 1, 0, 8);
+  ASSERT_EQ(0, net_init_with_limits(&l));
+  net_set_log_dir(dir.string().c_str(), 10);
+  net_log_important("first line\n");   // 11 bytes: over the limit afterwards
+  net_log_important("second line\n");  // starts the next file
+  net_set_log_dir("", 0);
+  EXPECT_EQ(0, net_finalize());
+  auto read = [&](int seq) {
+    std::ifstream f(dir / ("stderr." + std::to_string(net_process_id()) + "." + std::to_string(seq)));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  };
+  EXPECT_EQ("first line\n", read(0));
+  EXPECT_EQ("second line\n", read(1));
+  fs::remove_all(dir);
 }
 
 TEST_F(Core, ClockAndHeartbeatWithNothingToDo) {
