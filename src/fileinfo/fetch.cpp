@@ -91,12 +91,10 @@ int CFileInfoFetch::RequestAndWaitForReply() {
   RestartWatch();
   for (;;) {
     const bool quitting = PollAndIdle();
-    // A reply that came in whole counts even when the server hung up
-    // right behind it.
-    if (g_nReplyState != REPLY_WAITING) return FetchResultOfReply(g_nReplyState);
     if (g_bConnectionLost || !m_socket.IsAlive()) return FETCH_REPLY_LOST;
     if (UserStopsWaiting()) return FETCH_REPLY_TIMEOUT;
     if (PageGone(quitting)) return FETCH_ABORTED;
+    if (g_nReplyState != REPLY_WAITING) return FetchResultOfReply(g_nReplyState);
   }
 }
 
