@@ -95,6 +95,7 @@ int CCheckerCore::LoadFileList() {
 
   std::pair<const void*, size_t> received{nullptr, 0};
   if (m_listSource) received = m_listSource();
+  if (!received.first) received.second = 0;
   m_nListDataSize = static_cast<uint32_t>(received.second);
   m_pListData = static_cast<unsigned char*>(std::malloc(received.second ? received.second : 1));
   if (!m_pListData) return LOAD_COPY_NO_MEMORY;

@@ -128,6 +128,15 @@ bool IsSafeFileName(std::string_view name) {
   return mbcs::FindSeparator(name) == std::string_view::npos && IsSafeRelativePath(name);
 }
 
+std::string UnsafeNameIn(const std::string& baseUrl, const CCheckFile& file) {
+  if (!IsSafeRelativePath(file.m_strName)) return "unsafe target name: " + file.m_strName;
+  for (const CDLFileInfo& part : file.m_aParts) {
+    const std::string local = DeriveLocalName(baseUrl, part.m_strRemoteName);
+    if (!IsSafeFileName(local)) return "unsafe local part name \"" + local + "\" of " + file.m_strName;
+  }
+  return std::string();
+}
+
 int CCheckerCore::ReadParts(CListReader& in, uint8_t flags, CCheckFile& file) {
   const unsigned partCount = flags & 0x3F;
   uint32_t nameLength;
@@ -180,9 +189,6 @@ int CCheckerCore::ParseFileList(const void* data, size_t length) {
         return PARSE_UNREADABLE;
       if (nameLength > MAX_LIST_NAME) return PARSE_BAD_NAME;
       if (!in.ReadText(nameLength, &name)) return PARSE_UNREADABLE;
-      // Every name is joined to a folder the user chose; one that could leave
-      // it stops the run before anything is written.
-      if (!IsSafeRelativePath(name)) return PARSE_BAD_NAME;
 
       std::unique_ptr<CCheckFile> file(new (std::nothrow) CCheckFile);
       if (!file) return PARSE_NO_RECORD;
@@ -194,10 +200,9 @@ int CCheckerCore::ParseFileList(const void* data, size_t length) {
       file->m_wFlags = (flags & 0x40) ? FILE_FLAG_RAW : 0;
 
       int result = ReadParts(in, flags, *file);
-      if (result == 0) {
-        for (const CDLFileInfo& part : file->m_aParts)
-          if (!IsSafeFileName(DeriveLocalName(m_strBaseUrl, part.m_strRemoteName))) result = PARSE_BAD_NAME;
-      }
+      // Every name is joined to a folder the user chose; one that could leave
+      // it stops the run before anything is written.
+      if (result == 0 && !UnsafeNameIn(m_strBaseUrl, *file).empty()) result = PARSE_BAD_NAME;
       m_listFiles.push_back(std::move(file));
       if (result != 0) return result;
     }

@@ -53,3 +53,9 @@ std::string DeriveLocalName(const std::string& base, const std::string& remoteNa
 bool IsSafeRelativePath(std::string_view name);
 // The same, and a single component (a file name in the download folder).
 bool IsSafeFileName(std::string_view name);
+
+struct CCheckFile;
+// What the starter refuses in a file's names (the target name, or a part's
+// local name made from baseUrl and its remote name), or an empty text when
+// they are all safe.
+std::string UnsafeNameIn(const std::string& baseUrl, const CCheckFile& file);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/filelist.h"  // UnsafeNameIn, for checking files before they are added
 #include "engine/records.h"
 
 // Appends a compact integer: one byte below 255, else FF + u16 below 65535,

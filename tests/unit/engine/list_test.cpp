@@ -315,6 +315,27 @@ TEST(ParseFileList, HostileListsFailWithBadName) {
   EXPECT_EQ(0, Parse(engine, writer.Build()));
 }
 
+TEST(FileListWriter, SinglePartOfItsOwnKeepsTheLongForm) {
+  // The part's CRC differs from the file's, so the short form cannot carry it.
+  CFileListWriter writer(0, "/h/", "s.exe");
+  writer.AddFile(File("one.bin", {Part(FILE_FLAG_RAW, 0x99, 1000, 0x98, 1000, "one.part")}));
+  Bytes data = writer.Build();
+  CCheckerCore engine;
+  ASSERT_EQ(0, Parse(engine, data));
+  const CCheckFile& file = *engine.m_listFiles.front();
+  ASSERT_EQ(1u, file.m_aParts.size());
+  EXPECT_EQ(0x99u, file.m_aParts[0].m_dwCrc);
+  EXPECT_EQ(FILE_FLAG_RAW, file.m_aParts[0].m_wFlags);
+  EXPECT_EQ(0, file.m_wFlags);
+}
+
+TEST(FileListWriter, UnsafeNameIn) {
+  EXPECT_EQ("", UnsafeNameIn("/h/", File("sub\\a.bin", {Part(0, 0, 0, 0, 0, "x/a.z")})));
+  EXPECT_NE("", UnsafeNameIn("/h/", File("..\\a.bin", {Part(0, 0, 0, 0, 0, "a.z")})));
+  EXPECT_NE("", UnsafeNameIn("/h/", File("a.bin", {Part(0, 0, 0, 0, 0, "a.z"), Part(0, 0, 0, 0, 0, "x/")})));
+  EXPECT_NE("", UnsafeNameIn("/h/", File("a.bin", {Part(0, 0, 0, 0, 0, "..\\a.z")})));
+}
+
 TEST(FileListWriter, RefusesWhatCannotBeRead) {
   CFileListWriter writer(0, "/h/", "s.exe");
   EXPECT_THROW(writer.AddFile(File("a", {})), std::invalid_argument);
