@@ -1,5 +1,6 @@
 #include "net/crypt.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -101,9 +102,23 @@ int32_t net_chunk_seal(net_chunk_cipher kind, const net_cipher_state* state, con
 
 // ---- The coders of a connection ----
 
-static_assert(offsetof(net_conn, send_cipher_state) % alignof(net_cipher_state) == 0);
-static_assert(offsetof(net_conn, recv_cipher_state) % alignof(net_cipher_state) == 0);
-static_assert(sizeof(net_conn::send_cipher_state) >= sizeof(net_cipher_state));
+namespace {
+
+// What a direction keeps in its connection's cipher state area.
+struct DirectionState {
+  net_cipher_state cipher;
+  // Receiving only: a chunk is decrypted in place at the front of erb, and
+  // its plain bytes move on to rb as room allows.
+  int32_t plain_left;  // decrypted bytes at the front of erb, not yet in rb
+  int32_t pad_left;    // padding bytes after them, dropped once they are gone
+};
+
+}  // namespace
+
+static_assert(offsetof(net_conn, send_cipher_state) % alignof(DirectionState) == 0);
+static_assert(offsetof(net_conn, recv_cipher_state) % alignof(DirectionState) == 0);
+static_assert(sizeof(net_conn::send_cipher_state) >= sizeof(DirectionState));
+static_assert(sizeof(net_conn::recv_cipher_state) >= sizeof(DirectionState));
 
 namespace {
 
@@ -126,37 +141,58 @@ Direction Sending(net_conn* c, net_chunk_cipher kind) {
                                      : "Note:10013 init rijndael encoder on fd:%d\n"};
 }
 
+DirectionState* Existing(const Direction& d) {
+  return *d.ready ? std::launder(reinterpret_cast<DirectionState*>(d.storage)) : nullptr;
+}
+
 // The key schedule of a direction, built when its first chunk passes.
 // Returns null when the cipher refuses the key.
-const net_cipher_state* CipherOf(net_conn* c, net_chunk_cipher kind, const Direction& d) {
-  if (*d.ready) return std::launder(reinterpret_cast<net_cipher_state*>(d.storage));
+DirectionState* StateOf(net_conn* c, net_chunk_cipher kind, const Direction& d) {
+  if (DirectionState* st = Existing(d)) return st;
   // AES-128 only: longer keys declared by the context use their first 16 bytes.
   if (kind == NET_CHUNK_RIJNDAEL && c->key_length > NET_RIJNDAEL_KEY)
     c->key_length = NET_RIJNDAEL_KEY;
   int32_t key_len = c->key_length;
   if (key_len > static_cast<int32_t>(sizeof c->recv_key)) return nullptr;
-  auto* state = new (d.storage) net_cipher_state;
-  if (net_cipher_setup(kind, state, d.key, key_len) != 0) return nullptr;
+  auto* st = new (d.storage) DirectionState{};
+  if (net_cipher_setup(kind, &st->cipher, d.key, key_len) != 0) return nullptr;
   net_log_verbose(d.log_text, c->socket);
   *d.ready = 1;
-  return state;
+  return st;
 }
 
+// One chunk at most per call. The plain bytes of a chunk need not fit in
+// rb at once: a sender may put up to 32752 bytes in one Blowfish chunk,
+// and waiting for that much room while rb holds the first part of a record
+// whose rest is inside the chunk would stall the connection for good.
 int DecodeChunk(net_conn* c, net_chunk_cipher kind) {
-  int32_t padded = 0;
-  int32_t plain = 0;
-  int rc = net_chunk_check(kind, net_buffer_peek(&c->erb), net_buffer_used(&c->erb), &padded,
-                           &plain);
-  if (rc <= 0) return rc;
-  if (net_buffer_room(&c->rb) < plain) return 0;
-  const net_cipher_state* state = CipherOf(c, kind, Receiving(c, kind));
-  if (state == nullptr) return NET_ERR_CIPHER;
-  uint8_t chunk[NET_CHUNK_MAX_PADDED];
-  std::memcpy(chunk, net_buffer_peek(&c->erb) + NET_CHUNK_HEADER, static_cast<size_t>(padded));
-  net_chunk_decrypt(kind, state, chunk, padded);
-  net_buffer_consume(&c->erb, nullptr, NET_CHUNK_HEADER + padded);
-  net_buffer_append(&c->rb, chunk, plain);
-  return plain;
+  Direction d = Receiving(c, kind);
+  DirectionState* st = Existing(d);
+  if (st == nullptr || st->plain_left == 0) {
+    int32_t padded = 0;
+    int32_t plain = 0;
+    int rc = net_chunk_check(kind, net_buffer_peek(&c->erb), net_buffer_used(&c->erb), &padded,
+                             &plain);
+    if (rc <= 0) return rc;
+    st = StateOf(c, kind, d);
+    if (st == nullptr) return NET_ERR_CIPHER;
+    net_buffer_consume(&c->erb, nullptr, NET_CHUNK_HEADER);
+    auto* body = reinterpret_cast<uint8_t*>(c->erb.data + c->erb.read_offset);
+    net_chunk_decrypt(kind, &st->cipher, body, padded);
+    st->plain_left = plain;
+    st->pad_left = padded - plain;
+  }
+  int32_t n = std::min(st->plain_left, net_buffer_room(&c->rb));
+  if (n > 0) {
+    net_buffer_append(&c->rb, net_buffer_peek(&c->erb), n);
+    net_buffer_consume(&c->erb, nullptr, n);
+    st->plain_left -= n;
+  }
+  if (st->plain_left == 0 && st->pad_left > 0) {
+    net_buffer_consume(&c->erb, nullptr, st->pad_left);
+    st->pad_left = 0;
+  }
+  return n;
 }
 
 int EncodeChunk(net_conn* c, net_chunk_cipher kind) {
@@ -169,10 +205,10 @@ int EncodeChunk(net_conn* c, net_chunk_cipher kind) {
   if (plain <= 0) return 0;
   int32_t size = NET_CHUNK_HEADER + net_chunk_padded(kind, plain);
   if (net_buffer_room(&c->ewb) < size) return 0;
-  const net_cipher_state* state = CipherOf(c, kind, Sending(c, kind));
-  if (state == nullptr) return NET_ERR_CIPHER;
+  DirectionState* st = StateOf(c, kind, Sending(c, kind));
+  if (st == nullptr) return NET_ERR_CIPHER;
   uint8_t chunk[NET_CHUNK_HEADER + NET_CHUNK_MAX_PADDED];
-  net_chunk_seal(kind, state, net_buffer_peek(&c->wb), plain, chunk);
+  net_chunk_seal(kind, &st->cipher, net_buffer_peek(&c->wb), plain, chunk);
   net_buffer_consume(&c->wb, nullptr, plain);
   net_buffer_append(&c->ewb, chunk, size);
   return size;
