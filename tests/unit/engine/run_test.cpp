@@ -163,6 +163,8 @@ TEST_F(RunTest, HostileListsEndWithTheirCodeAndTouchNothing) {
       {"huge declared size", {}, -186},
       {"truncated", {}, -185},
       {"empty", {}, -186},
+      {"name length 260", {}, -184},
+      {"base length beyond the data", {}, -185},
   };
   {
     CFileListWriter w(1, fx.base, "setup.exe");
@@ -183,6 +185,14 @@ TEST_F(RunTest, HostileListsEndWithTheirCodeAndTouchNothing) {
     std::vector<unsigned char> data = w2.Build();
     data.resize(data.size() - 3);
     cases[4].list = PackBuffer(data.data(), data.size());
+    // One record whose name claims 260 bytes (FF 04 01), unpacked.
+    std::vector<unsigned char> longName = {1, 1, '/', 1, 's', 1, 0, 0, 0, 0, 0, 4};
+    longName.insert(longName.end(), 16, 0);
+    for (unsigned char b : {0xFF, 0x04, 0x01}) longName.push_back(b);
+    longName.insert(longName.end(), 260, 'n');
+    cases[6].list = longName;
+    // A download base that claims 4 GiB - 1 bytes.
+    cases[7].list = {1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, '/'};
   }
   for (Case& c : cases) {
     CTestEngine engine;
