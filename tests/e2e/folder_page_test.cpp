@@ -6,6 +6,8 @@
 
 #include "scenario.h"
 
+#include <commctrl.h>  // after <windows.h>, which scenario.h brings
+
 namespace e2e {
 namespace {
 
@@ -52,6 +54,55 @@ TEST_F(FolderPage, EmptyFolderBoxLeavesOnlyBack) {
   ASSERT_TRUE(OpenWith(""));
   EXPECT_EQ(ButtonStates(), "back:on next:off finish:hidden cancel:on");
   ShotPage("empty-folder");
+}
+
+// The shell's folder browser opens at the current folder; what it returns
+// goes into the box and decides whether Next is offered.
+TEST_F(FolderPage, BrowserFillsTheBoxAndEnablesNext) {
+  // Wine's browser did not select the freshly made work folder (OK gave the
+  // desktop), so the folder it must open at is one that comes with the prefix.
+  const struct {
+    const char* name;
+    std::string start;
+    int button;  // in the browser
+  } cases[] = {
+      {"empty-ok", "", IDOK},
+      {"folder-ok", "C:\\windows", IDOK},
+      {"folder-cancel", WorkDir(), IDCANCEL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(OpenWith(c.start));
+    ASSERT_TRUE(Click(Item(app().CurrentPage(), 1001)));
+    HWND browser = app().WaitPopup();
+    ASSERT_TRUE(browser) << "no folder browser";
+    if (c.start.empty()) {
+      // Nothing is selected yet: click the rows of the tree from the top
+      // until the browser accepts one as a folder.
+      HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
+      ASSERT_TRUE(tree) << "no folder tree";
+      const int row = static_cast<int>(SendMessageW(tree, TVM_GETITEMHEIGHT, 0, 0));
+      const int indent = static_cast<int>(SendMessageW(tree, TVM_GETINDENT, 0, 0));
+      ASSERT_GT(row, 0);
+      for (int i = 1; i < 4 && !IsOn(Item(browser, IDOK)); ++i) {
+        const LPARAM at = MAKELPARAM(indent + 24, row * i + row / 2);
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(tree, WM_LBUTTONUP, 0, at);
+        WaitUntil([&] { return IsOn(Item(browser, IDOK)); }, 1000);
+      }
+    }
+    Shot(browser, std::string("browser-") + c.name);
+    ASSERT_TRUE(WaitUntil([&] { return IsOn(Item(browser, c.button)); })) << "button " << c.button << " is off";
+    ASSERT_TRUE(Answer(browser, c.button));
+    const std::string chosen = TextOf(Item(app().CurrentPage(), 1000));
+    if (c.start.empty()) {
+      EXPECT_FALSE(chosen.empty());
+      EXPECT_TRUE(WaitUntil([&] { return ButtonStates() == "back:on next:on finish:hidden cancel:on"; }))
+          << ButtonStates();
+    } else {
+      EXPECT_EQ(chosen, c.start);
+    }
+  }
 }
 
 TEST_F(FolderPage, DriveRootIsAcceptedAsChosen) {
