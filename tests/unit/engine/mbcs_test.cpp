@@ -1,8 +1,10 @@
 // Character stepping in code page 932: trail bytes 0x5C and 0x7C are never
-// separators or pipes, and case folding touches single-byte letters only.
+// separators or pipes, and case folding touches single-byte letters only;
+// folders get their one trailing backslash by the same rule.
 #include <gtest/gtest.h>
 
 #include "common/mbcs.h"
+#include "engine/checker_core.h"  // AppendBackslash
 
 namespace {
 
@@ -39,6 +41,27 @@ TEST(Mbcs, CompareIgnoresCaseOfSingleByteLetters) {
   for (const Case& c : cases) {
     int r = mbcs::ICompare(c.a, c.b);
     EXPECT_EQ(c.sign, (r > 0) - (r < 0)) << c.a << " vs " << c.b;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AppendBackslash, FoldersEndWithExactlyOneBackslash) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"C:\\img", "C:\\img\\"},
+      {"C:\\img\\", "C:\\img\\"},
+      {"", ""},
+      {"C:\\" + kHyouji.substr(0, 2), "C:\\" + kHyouji.substr(0, 2) + "\\"},  // 95 5C is not a backslash
+      {"C:\\" + kHyouji.substr(0, 2) + "\\", "C:\\" + kHyouji.substr(0, 2) + "\\"},
+  };
+  for (const Case& c : cases) {
+    std::string folder = c.in;
+    AppendBackslash(folder);
+    EXPECT_EQ(c.out, folder) << c.in;
   }
 }
 
