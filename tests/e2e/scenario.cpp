@@ -172,6 +172,8 @@ std::string WizardScenario::ButtonStates() const {
   return ::testing::AssertionSuccess();
 }
 
+void WizardScenario::UseServer(const std::string& hostPort) { SetServer(ToWide(hostPort).c_str()); }
+
 std::string WizardScenario::IniPath() {
   wchar_t docs[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, docs))) return {};

@@ -75,6 +75,10 @@ class WizardScenario : public ::testing::Test {
   static bool IniHas(const std::string& key);
   static std::string IniGet(const std::string& key);
 
+  // Points the program at another file-information server ("host:port");
+  // the default is an address where nothing listens. Takes effect at Start.
+  static void UseServer(const std::string& hostPort);
+
   // A scratch folder on the fixed drive C:, emptied for each test.
   std::string WorkDir() const { return workDir_; }
 
