@@ -329,7 +329,14 @@ void net_conn_io(net_conn* c, int readable, int writable) {
 
   if (writable) {
     if (awaiting_connect(c)) {
-      // Writability is how a non-blocking connect reports completion.
+      // Writability is how a non-blocking connect reports completion, of
+      // a refused one too (Winsock tells that only this way).
+      if (net_socket_connect_failed(c->socket)) {
+        net_log_verbose("Note:10321 conn_t detected read error on fd %d addr:%s\n", c->socket,
+                        peer_text(c, peer, sizeof peer));
+        net_conn_release_for(c, NET_CLOSE_EOF);
+        return;
+      }
       c->connected = 1;
       net_socket_local_name(c->socket, c->local_addr, &c->local_addr_len, &c->local_port);
     } else if (net_buffer_used(&c->ewb) > 0) {

@@ -203,6 +203,7 @@ int net_socket_accept(int s, uint8_t* remote, int remote_capacity, int32_t* remo
   return fd;
 }
 
+int net_socket_connect_failed(int s) { return sys_pending_error(s) != 0 ? 1 : 0; }
 int net_socket_recv(int s, void* buf, int len) { return sys_recv(s, buf, len); }
 int net_socket_send(int s, const void* buf, int len) { return sys_send(s, buf, len); }
 

@@ -36,6 +36,8 @@ int net_socket_listen(int s);
 // interruption give -38 without a log line.
 int net_socket_accept(int s, uint8_t* remote, int remote_capacity, int32_t* remote_len, uint16_t* remote_port,
                       uint8_t local[16], int32_t* local_len, uint16_t* local_port);
+// 0 when the non-blocking connect of s went through, else non-zero.
+int net_socket_connect_failed(int s);
 int net_socket_recv(int s, void* buf, int len);
 int net_socket_send(int s, const void* buf, int len);
 

@@ -117,6 +117,13 @@ int sys_accept(int s, uint8_t addr[4], uint16_t* port, bool* retry) {
   return fd;
 }
 
+int sys_pending_error(int s) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
 int sys_recv(int s, void* buf, int len) {
   return static_cast<int>(recvfrom(s, buf, static_cast<size_t>(len), 0, nullptr, nullptr));
 }

@@ -32,6 +32,8 @@ int sys_listen(int s, int backlog);
 // New handle, or negative; *retry is set when the failure is only
 // would-block or an interruption.
 int sys_accept(int s, uint8_t addr[4], uint16_t* port, bool* retry);
+// The socket's pending error (SO_ERROR): 0 when a connect went through.
+int sys_pending_error(int s);
 int sys_recv(int s, void* buf, int len);
 int sys_send(int s, const void* buf, int len);
 // Zero time-out readiness check of entries; returns the count of ready

@@ -110,6 +110,13 @@ int sys_accept(int s, uint8_t addr[4], uint16_t* port, bool* retry) {
   return handle_of(fd);
 }
 
+int sys_pending_error(int s) {
+  int err = 0;
+  int len = sizeof err;
+  if (getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return WSAGetLastError();
+  return err;
+}
+
 int sys_recv(int s, void* buf, int len) {
   return recvfrom(native(s), static_cast<char*>(buf), len, 0, nullptr, nullptr);
 }

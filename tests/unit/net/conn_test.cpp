@@ -74,6 +74,26 @@ TEST_F(Conn, BlockingConnectCanWriteAtOnce) {
   EXPECT_EQ(Text("at"), g_server.records[0]);
 }
 
+TEST_F(Conn, RefusedNonBlockingConnectNeverLooksConnected) {
+  tcpcontext* server = Server();
+  uint16_t port = net_tcpcontext_local_port(server);
+  net_tcpcontext_release(server);  // nobody listens there any more
+  tcpcontext* client = Client();
+  Watch(client, &g_client);
+  conn_t c = net_tcpcontext_connect(client, "127.0.0.1", port);
+  if (!net_conn_valid(c)) {
+    EXPECT_EQ(NET_ERR_CONNECT, net_last_error());  // refused at once
+    return;
+  }
+  bool looked_connected = false;
+  ASSERT_TRUE(TickUntil([&] {
+    looked_connected = looked_connected || (net_conn_valid(c) && net_conn_write_room(c) > 0);
+    return !net_conn_valid(c);
+  }));
+  EXPECT_FALSE(looked_connected);
+  EXPECT_EQ(std::vector<int>{NET_CLOSE_EOF}, g_client.reasons);
+}
+
 TEST_F(Conn, StaleAndForeignHandlesAreRefused) {
   tcpcontext* server = Server();
   tcpcontext* client = Client(32768, 32768, 1, 4);
