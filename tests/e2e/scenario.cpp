@@ -58,7 +58,7 @@ void WizardScenario::SetUp() {
   strings_ = std::make_unique<StringTable>(exePath_);
   ASSERT_TRUE(strings_->Loaded()) << "cannot read the string table of " << exePath_;
 
-  EndStrayCopies();
+  EndStrayCopies(exePath_);
   RemoveSettingsFiles(IniPath());
   SetServer(kDeadServer);
 
@@ -79,7 +79,7 @@ void WizardScenario::TearDown() {
     if (app_->Frame()) Shot(app_->Frame(), "failure");
   }
   app_.reset();  // ends the program
-  EndStrayCopies();
+  EndStrayCopies(exePath_);
   SetServer(nullptr);
   RemoveSettingsFiles(IniPath());
   std::error_code ec;

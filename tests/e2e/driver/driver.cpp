@@ -328,15 +328,28 @@ bool App::WaitNoPopup(DWORD timeoutMs) const {
       timeoutMs);
 }
 
-int EndStrayCopies() {
+int EndStrayCopies(const std::string& exePath) {
+  const std::string path = ToWinPath(exePath);
+  const std::wstring image = ToWide(path.substr(path.find_last_of('\\') + 1));
   int ended = 0;
-  for (HWND w = FindWindowA(App::kFrameClass, nullptr); w; w = FindWindowA(App::kFrameClass, nullptr)) {
-    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(w));
-    if (!p) break;
-    TerminateProcess(p, 1);
-    WaitForSingleObject(p, kWaitMs);
+  for (HWND w = FindWindowExA(nullptr, nullptr, App::kFrameClass, nullptr); w && ended < 8;
+       w = FindWindowExA(nullptr, w, App::kFrameClass, nullptr)) {
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ProcessOf(w));
+    if (!p) continue;
+    // Only our program: another test's window of the same class is left alone.
+    wchar_t name[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameW(p, 0, name, &size)) {
+      const std::wstring full(name, size);
+      const std::wstring base = full.substr(full.find_last_of(L"\\/") + 1);
+      if (_wcsicmp(base.c_str(), image.c_str()) == 0) {
+        TerminateProcess(p, 1);
+        WaitForSingleObject(p, kWaitMs);
+        ++ended;
+        w = nullptr;  // the window list changed: start again from the top
+      }
+    }
     CloseHandle(p);
-    if (++ended > 8) break;  // never loop on a window that will not go away
   }
   return ended;
 }

@@ -114,8 +114,9 @@ class App {
   HWND frame_ = nullptr;
 };
 
-// Ends every running copy of the program that has a main window, by process
-// id (left over by an aborted earlier run). Returns how many were ended.
-int EndStrayCopies();
+// Ends every running copy of the program (a process of that image with a
+// main window, left over by an aborted earlier run), by process id. Returns
+// how many were ended.
+int EndStrayCopies(const std::string& exePath);
 
 }  // namespace e2e
