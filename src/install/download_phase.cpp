@@ -1,0 +1,268 @@
+#include "install/download_phase.h"
+
+#include "common/mbcs.h"
+#include "common/stopwatch.h"
+#include "common/strings.h"
+#include "engine/crc32.h"
+#include "engine/records.h"
+#include "framework/msgbox.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+std::string PartUrl(const char* base, const std::string& remoteName) {
+  return "http:/" + std::string(base ? base : "") + remoteName;
+}
+
+std::string DownloadNameOf(const std::string& url) {
+  const size_t slash = mbcs::FindLastChar(url, '/');
+  return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+int DownloadReplyOf(int partCode, int partExtra, int* replyExtra) {
+  *replyExtra = 0;
+  if (partCode == PART_RETRY) return REPLY_DOWNLOAD_GAVE_UP;
+  if (partCode == PART_CANCELLED) return REPLY_DOWNLOAD_CANCELLED;
+  if (partCode == PART_REQUEST_ERROR) {
+    *replyExtra = partExtra;
+    return REPLY_DOWNLOAD_REQUEST_ERROR;
+  }
+  if (partCode >= PART_NOT_RUN && partCode <= PART_STALLED) {
+    *replyExtra = partExtra;
+    return partCode - 299;
+  }
+  return REPLY_DOWNLOAD_FAILED;  // PART_RELOAD, or anything unknown
+}
+
+bool IsPartComplete(const std::string& path, uint32_t size, uint32_t crc) {
+  plat::FileStatus status;
+  if (!plat::GetFileStatus(path, &status) || (status.attributes & plat::kAttrDirectory)) return false;
+  if (static_cast<uint32_t>(status.size) != size) return false;
+  CCrc32 calc;
+  uint32_t error = 0;
+  return calc.Compute(path, &error) && calc.GetValue() == crc;
+}
+
+uint32_t CDownloadPhase::Now() const { return plat::GetTickCount(); }
+
+void CDownloadPhase::Pause(uint32_t ms) { plat::Sleep(ms); }
+
+bool CDownloadPhase::DownloadRequest(const CUpdateNotify& request, int* reply, int* replyExtra) {
+  *reply = 0;
+  *replyExtra = 0;
+  if (request.m_pFile == nullptr || request.m_pszDownloadFolder == nullptr) {
+    *reply = REPLY_DOWNLOAD_FAILED;
+    return true;
+  }
+  const CCheckFile& file = *request.m_pFile;
+
+  m_dwFileDone = 0;
+  m_qwPhaseTotal = 0;
+  m_qwPhaseDone = 0;
+  const int count = static_cast<int>(file.m_aParts.size());
+  int remaining = count;
+  for (const CDLFileInfo& part : file.m_aParts) {
+    m_qwPhaseTotal += part.m_dwPackedSize;
+    if (part.m_wFlags & FILE_FLAG_DOWNLOADED) {
+      m_qwPhaseDone += part.m_dwPackedSize;
+      --remaining;
+    }
+  }
+  m_qwMeasuredBytes = 0;
+  m_qwMeasuredMs = 0;
+  m_dwEstimateTick = Now();
+  // A cancel confirmed while no transfer ran is not meant for this request.
+  m_bCancelRequested = false;
+
+  ShowRemainingParts(remaining, count);
+  ShowPhaseBytes();
+  ShowEstimate(true);
+
+  for (const CDLFileInfo& part : file.m_aParts) {
+    if (part.m_wFlags & FILE_FLAG_DOWNLOADED) continue;
+    const std::string url = PartUrl(request.m_pszBaseUrl, part.m_strRemoteName);
+    const std::string path = std::string(request.m_pszDownloadFolder) + part.m_strLocalName;
+    int extra = 0;
+    const int code = DownloadPart(url, path, part.m_dwPackedSize, part.m_dwPackedCrc, &extra);
+    if (code != PART_OK) {
+      *reply = DownloadReplyOf(code, extra, replyExtra);
+      return true;
+    }
+    ShowRemainingParts(--remaining, count);
+    m_qwPhaseDone += part.m_dwPackedSize;
+    ShowFileProgress();
+    ShowEstimate(false);
+  }
+  Pause(1000);
+  return false;
+}
+
+int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
+                                 int* extra) {
+  *extra = 0;
+  m_strDownloadName = DownloadNameOf(url);
+  ShowDownloadActivity();
+  m_dwFileDone = 0;
+  m_dwFileHigh = 0;
+  m_dwFileTotal = size;
+  ShowFileProgress();
+
+  // A part left complete by an earlier run is not fetched again.
+  if (plat::FileExists(path)) {
+    SetWaitCursor(true);
+    const bool complete = IsPartComplete(path, size, crc);
+    if (complete) {
+      m_dwFileDone = m_dwFileTotal;
+      ShowFileProgress();
+      Pause(50);
+    }
+    SetWaitCursor(false);
+    if (complete) return PART_OK;
+  }
+
+  bool reload = false;
+  for (int attempt = 1;; ++attempt) {
+    const int code = DownloadAttempt(url, path, size, crc, reload, extra);
+    if (code == PART_RELOAD) reload = true;  // caches may hold the bad copy
+    if (code != PART_RETRY && code != PART_RELOAD) return code;
+    if (attempt >= kMaxPartAttempts) return PART_RETRY;
+  }
+}
+
+int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
+                                    bool reload, int* extra) {
+  *extra = 0;
+  m_nHttpResult = kHttpRunning;
+  m_nHttpExtra = 0;
+  m_bStarted = false;
+  m_dwFileDone = 0;
+  m_dwFileHigh = 0;
+  m_dwFileTotal = size;
+  ShowFileProgress();
+  EnableCancel(false);
+
+  const int result = RunSession(url, path, reload, extra);
+  if (result == kSessionNotRun) return PART_NOT_RUN;
+  *extra = 0;
+
+  switch (result) {
+    case 0:
+      return VerifyPart(path, size, crc, extra);
+    case 4:
+      if (plat::FileExists(path)) plat::RemoveFile(path);
+      return PART_CANCELLED;
+    case 5:
+    case 6:
+    case 9:
+    case 11:
+      if (AskRetry(FormatText(LoadResString(IDS_DOWNLOAD_NO_CONNECTION).c_str(), result, m_nHttpExtra)))
+        return PART_RETRY;
+      *extra = m_nHttpExtra;
+      return result == 11 ? PART_REQUEST_ERROR : result + 1;
+    case 7:
+    case 8:
+    case 10:
+      if (AskRetry(FormatText(LoadResString(IDS_DOWNLOAD_TRANSFER_ERROR).c_str(), result, m_nHttpExtra)))
+        return PART_RETRY;
+      *extra = m_nHttpExtra;
+      return result + 1;
+    case kHttpStalled:
+      if (AskRetry(FormatText(LoadResString(IDS_DOWNLOAD_TIMEOUT).c_str(), kHttpStalled))) return PART_RETRY;
+      return PART_STALLED;
+    default:
+      return PART_NOT_RUN;
+  }
+}
+
+int CDownloadPhase::VerifyPart(const std::string& path, uint32_t size, uint32_t crc, int* extra) {
+  for (;;) {
+    plat::FileStatus status;
+    if (plat::GetFileStatus(path, &status) && static_cast<uint32_t>(status.size) != size)
+      return AskRetry(LoadResString(IDS_DOWNLOAD_BAD_FILE)) ? PART_RELOAD : PART_BAD_SIZE;
+
+    CCrc32 calc;
+    uint32_t error = 0;
+    // A file that is gone counts as unreadable.
+    if (!calc.Compute(path, &error)) {
+      if (AskRetry(LoadResString(IDS_DOWNLOAD_UNREADABLE))) continue;
+      *extra = static_cast<int>(error);
+      return PART_BAD_CRC;
+    }
+    if (calc.GetValue() == crc) return PART_OK;
+    return AskRetry(LoadResString(IDS_DOWNLOAD_BAD_FILE)) ? PART_RELOAD : PART_BAD_CRC;
+  }
+}
+
+bool CDownloadPhase::CheckAbort(CAttemptWatch& watch) {
+  if (watch.bCancelled || watch.bTimedOut) return false;
+  if (m_bCancelRequested) {
+    watch.bCancelled = true;
+    return true;
+  }
+  if (m_bStarted && CTickStopwatch::ElapsedTicks(m_dwLastDataTick, Now()) > m_dwStallLimit) {
+    watch.bTimedOut = true;
+    return true;
+  }
+  return false;
+}
+
+int CDownloadPhase::SessionResult(const CAttemptWatch& watch) const {
+  if (watch.bCancelled) return 4;
+  if (watch.bTimedOut) return kHttpStalled;
+  return m_nHttpResult;
+}
+
+uint64_t CDownloadPhase::RemainingBytes(bool includeCurrent) const {
+  const uint64_t done = m_qwPhaseDone + (includeCurrent ? m_dwFileDone : 0);
+  return done > m_qwPhaseTotal ? 0 : m_qwPhaseTotal - done;
+}
+
+void CDownloadPhase::TakeReceivedCount(uint32_t value) {
+  if (value != m_dwFileDone) {
+    m_dwFileDone = value;
+    ShowFileProgress();
+  }
+  uint32_t delta = 0;
+  if (value > m_dwFileHigh) {
+    delta = value - m_dwFileHigh;
+    m_dwFileHigh = value;
+  }
+  const uint32_t now = Now();
+  uint32_t elapsed = CTickStopwatch::ElapsedTicks(m_dwLastDataTick, now);
+  if (elapsed == 0 && delta != 0) elapsed = 1;
+  m_qwMeasuredBytes += delta;
+  m_qwMeasuredMs += elapsed;
+  m_dwLastDataTick = now;
+}
+
+void CDownloadPhase::OnHttpNotify(int code, uint32_t value) {
+  switch (code) {
+    case 0:
+      TakeReceivedCount(value);
+      m_nHttpResult = 0;
+      m_nHttpExtra = static_cast<int>(value);
+      break;
+    case 1:
+      if (value != m_dwFileTotal) {
+        m_dwFileTotal = value;
+        ShowFileProgress();
+      }
+      break;
+    case 2: {
+      TakeReceivedCount(value);
+      const uint32_t now = Now();
+      if (CTickStopwatch::ElapsedTicks(m_dwEstimateTick, now) >= 1000) {
+        ShowEstimate(true);
+        m_dwEstimateTick = now;
+      }
+      break;
+    }
+    case 3:
+      m_bStarted = true;
+      m_dwLastDataTick = Now();
+      break;
+    default:
+      m_nHttpResult = code;
+      m_nHttpExtra = static_cast<int>(value);
+      break;
+  }
+}
