@@ -1,0 +1,350 @@
+// Build runs of the real program against local servers: the static HTTP
+// server of tests/support/http_servers.py with the sample image's part files,
+// a throttled one for transfers slow enough to catch, and
+// wren-fileinfo-server for the lists and the server statuses (all started by
+// install_servers.py). The built image is compared with the game folder byte
+// for byte, with its file times.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "scenario.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+// String ids of the run.
+enum : unsigned {
+  kPhaseFileInfo = 7000,
+  kPhaseFileInfoDone = 7002,
+  kPhaseCheckDone = 7012,
+  kPhaseInstall = 7020,
+  kPhaseInstallDone = 7022,
+  kDownloading = 8005,
+  kNoConnection = 10302,
+  kUpdated = 10307,
+  kNoService = 10308,
+  kMaintenance = 10309,
+  kBusy = 10310,
+  kDownloadNetError = 10406,
+  kDownloadInterrupted = 10407,
+  kAskCancelDownload = 11101,
+  kBadDownload = 11102,
+  kCannotReachDownload = 11104,
+};
+
+constexpr DWORD kRunWaitMs = 180000;
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+void SetServerAddress(const std::string& address) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quillmere\\Marlo\\Login", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  const std::wstring value = ToWide(address);
+  RegSetValueExW(key, L"Server", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+std::string ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+// Last-write time as a FILETIME count; 0 when it cannot be read.
+uint64_t LastWrite(const fs::path& path) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  FILETIME written{};
+  GetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  return (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+}
+
+// Requests of the static HTTP server for part files so far.
+int PartRequests(const std::string& name = "/files/") {
+  std::ifstream log(fs::path(ToWide(Env("WREN_HTTP_LOG_WIN"))));
+  int count = 0;
+  for (std::string line; std::getline(log, line);)
+    if (line.find(name) != std::string::npos) ++count;
+  return count;
+}
+
+class BuildRun : public WizardScenario {
+ protected:
+  void SetUp() override {
+    WizardScenario::SetUp();
+    if (HasFatalFailure()) return;
+    image_ = WorkDir() + "\\image";
+    download_ = WorkDir() + "\\download";
+    std::error_code ec;
+    fs::create_directories(ToWide(image_), ec);
+    fs::create_directories(ToWide(download_), ec);
+  }
+
+  bool HaveServers() const { return !Env("WREN_FI_FAST").empty(); }
+
+  // Starts the program on a list server and walks to the install page, which
+  // starts the run at once.
+  ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller) {
+    SetServerAddress("127.0.0.1:" + fileInfoPort);
+    if (auto r = Start({{"InstallPath", image_},
+                        {"DownloadPath", download_},
+                        {"UseProxy", "0"},
+                        {"BootInstaller", bootInstaller ? "1" : "0"}});
+        !r)
+      return r;
+    if (auto r = Go(kNext, kTitleFolder); !r) return r;
+    if (auto r = Go(kNext, kTitleOption); !r) return r;
+    return Go(kNext, kTitleInstall);
+  }
+
+  // Waits for the run to end on a finish page and returns its title id.
+  unsigned WaitForFinishPage() {
+    unsigned reached = 0;
+    WaitUntil(
+        [&] {
+          for (unsigned id : {kTitleFinish, kTitleFinishError})
+            if (app().Title() == Str(id)) reached = id;
+          return reached != 0 || app().ActivePopup() != nullptr;
+        },
+        kRunWaitMs);
+    return reached;
+  }
+
+  // The install page window, also once another page is shown.
+  HWND InstallPage() const {
+    for (HWND c = GetWindow(app_->Wizard(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+      if (Item(c, 1019) && Item(c, 1034)) return c;
+    return nullptr;
+  }
+
+  // Every file of the game folder is in the image with the same bytes and
+  // the same last-write time.
+  void ExpectImageMatchesGame() {
+    const fs::path game = ToWide(Env("WREN_GAME_WIN"));
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(game)) {
+      if (!entry.is_regular_file()) continue;
+      const fs::path relative = fs::relative(entry.path(), game);
+      const fs::path built = fs::path(ToWide(image_)) / relative;
+      ++files;
+      SCOPED_TRACE(ToUtf8(relative.wstring()));
+      ASSERT_TRUE(fs::exists(built));
+      EXPECT_TRUE(ReadFileBytes(built) == ReadFileBytes(entry.path()));
+      EXPECT_EQ(LastWrite(built), LastWrite(entry.path()));
+    }
+    EXPECT_GE(files, 5);
+  }
+
+  int DownloadFolderFiles() const {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(ToWide(download_)))
+      if (entry.is_regular_file()) ++count;
+    return count;
+  }
+
+  // Waits for the retry dialog and checks its text.
+  ::testing::AssertionResult ExpectRetryDialog(const std::string& text, HWND* dialog) {
+    HWND popup = nullptr;
+    WaitUntil([&] { return (popup = app().ActivePopup()) != nullptr && Item(popup, 1026) != nullptr; }, kRunWaitMs);
+    *dialog = popup;
+    if (!popup || !Item(popup, 1026))
+      return ::testing::AssertionFailure() << "no retry dialog; header reads \"" << app().Title() << "\""
+                                           << (popup ? ", a popup says \"" + MessageBoxText(popup) + "\"" : "");
+    const std::string shown = TextOf(Item(popup, 1026));
+    if (shown != text)
+      return ::testing::AssertionFailure() << "the retry dialog says \"" << shown << "\", expected \"" << text << "\"";
+    return ::testing::AssertionSuccess();
+  }
+
+  // The failure message at the end of a run, then the error finish page with
+  // the same text.
+  void ExpectRunFailure(const std::string& text) {
+    HWND box = nullptr;
+    // The run may take a while to get there; ExpectMessage waits the ordinary time.
+    WaitUntil([&] { return IsMessageBox(app().ActivePopup()); }, kRunWaitMs);
+    ASSERT_TRUE(ExpectMessage(text, &box));
+    ASSERT_TRUE(Answer(box, IDOK));
+    ASSERT_TRUE(WaitUntil([&] { return app().Title() == Str(kTitleFinishError); }))
+        << "header reads \"" << app().Title() << "\"";
+    EXPECT_EQ(TextOf(Item(app().CurrentPage(), 1035)), text);
+  }
+
+  fs::path ServedPart(const std::string& name) const { return fs::path(ToWide(Env("WREN_FAST_ROOT_WIN"))) / "files" / name; }
+
+  std::string image_;
+  std::string download_;
+};
+
+#define REQUIRE_SERVERS() \
+  if (!HaveServers()) GTEST_SKIP() << "no wren-fileinfo-server (build the native preset first)"
+
+TEST_F(BuildRun, BuildsTheImageThenFindsNothingToDo) {
+  REQUIRE_SERVERS();
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ShotPage("finish");
+  HWND page = InstallPage();
+  EXPECT_EQ(TextOf(Item(page, 1019)), Str(kPhaseFileInfoDone));
+  EXPECT_EQ(TextOf(Item(page, 1020)), Str(kPhaseCheckDone));
+  EXPECT_EQ(TextOf(Item(page, 1021)), Str(kPhaseInstallDone));
+  EXPECT_TRUE(IsWindowEnabled(Item(page, 1034)));
+  // The finish page names the installer inside the image.
+  EXPECT_EQ(TextOf(Item(app().CurrentPage(), 1000)), image_ + "\\MarloSetup.exe");
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+  EXPECT_EQ(DownloadFolderFiles(), 0) << "part files are removed once their file is installed";
+  const int requests = PartRequests();
+  EXPECT_GT(requests, 5);
+
+  // Same settings again: everything is in place, nothing is fetched.
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  page = InstallPage();
+  EXPECT_EQ(TextOf(Item(page, 1020)), Str(kPhaseCheckDone));
+  EXPECT_EQ(TextOf(Item(page, 1021)), Str(kPhaseInstall)) << "the installation phase never started";
+  for (int id : {1029, 1033, 1034}) EXPECT_FALSE(IsWindowEnabled(Item(page, id))) << id;
+  ShotPage("finish-second-run");
+  EXPECT_EQ(PartRequests(), requests) << "the second run asked the HTTP server for parts";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+}
+
+TEST_F(BuildRun, LaunchesTheInstallerOnFinishAndWaitsForIt) {
+  REQUIRE_SERVERS();
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), true));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  EXPECT_EQ(ButtonStates(), "back:off next:hidden finish:on cancel:off");
+  ShotPage("finish-boot");
+  const fs::path marker = fs::path(ToWide(image_)) / "MarloSetup.done";
+  EXPECT_FALSE(fs::exists(marker));
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  // The starter ends only once the installer has ended.
+  ASSERT_TRUE(app().WaitExit(60000));
+  EXPECT_TRUE(fs::exists(marker)) << "the installer did not run to its end before the starter exited";
+}
+
+TEST_F(BuildRun, ServerTroubleEndsOnTheErrorPageWithItsText) {
+  struct Case {
+    const char* port;  // environment variable with the server's port; null: nothing listens
+    unsigned text;
+  };
+  const Case cases[] = {
+      {nullptr, kNoConnection},           {"WREN_FI_STATUS_3", kUpdated}, {"WREN_FI_STATUS_1", kNoService},
+      {"WREN_FI_STATUS_100", kMaintenance}, {"WREN_FI_STATUS_98", kBusy},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port ? c.port : "no server");
+    if (c.port && !HaveServers()) continue;
+    ASSERT_TRUE(StartRun(c.port ? Env(c.port) : "1", false));
+    ASSERT_NO_FATAL_FAILURE(ExpectRunFailure(Str(c.text)));
+    EXPECT_EQ(TextOf(Item(InstallPage(), 1020)), Str(7010)) << "the check never started";
+    ASSERT_TRUE(Click(app().Button(kFinish)));
+    ASSERT_TRUE(app().WaitExit());
+  }
+  if (!HaveServers()) GTEST_SKIP() << "only the unreachable server was tried";
+}
+
+TEST_F(BuildRun, MissingPartAsksToRetryAndEndsOnCancel) {
+  REQUIRE_SERVERS();
+  const fs::path part = ServedPart("readme.txt.p00");
+  const std::string bytes = ReadFileBytes(part);
+  ASSERT_FALSE(bytes.empty());
+  fs::remove(part);
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false));
+  HWND dialog = nullptr;
+  const bool asked = ExpectRetryDialog(Format(Str(kCannotReachDownload), 6, 404), &dialog);
+  WriteFileBytes(part, bytes);
+  ASSERT_TRUE(asked) << ExpectRetryDialog(Format(Str(kCannotReachDownload), 6, 404), &dialog).message();
+  ShotPage("install-page-download-failed");
+  Shot(dialog, "retry-dialog");
+  ASSERT_TRUE(Answer(dialog, IDCANCEL));
+  ExpectRunFailure(Format(Str(kDownloadNetError), -292, 404));
+  ShotPage("finish-error");
+}
+
+TEST_F(BuildRun, WrongPartIsDownloadedAgainUntilItIsRight) {
+  REQUIRE_SERVERS();
+  const fs::path part = ServedPart("readme.txt.p00");
+  const std::string bytes = ReadFileBytes(part);
+  ASSERT_FALSE(bytes.empty());
+  std::string wrong = bytes;
+  wrong[0] = static_cast<char>(wrong[0] ^ 0x5A);  // same size, other CRC
+  ASSERT_TRUE(WriteFileBytes(part, wrong));
+  const int before = PartRequests("readme.txt.p00");
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false));
+
+  HWND dialog = nullptr;
+  bool asked = ExpectRetryDialog(Str(kBadDownload), &dialog);
+  if (asked) {
+    Shot(dialog, "wrong-part");
+    asked = Answer(dialog, IDRETRY);  // the server still has the wrong bytes
+  }
+  if (asked) asked = ExpectRetryDialog(Str(kBadDownload), &dialog);
+  WriteFileBytes(part, bytes);
+  ASSERT_TRUE(asked);
+  ASSERT_TRUE(Answer(dialog, IDRETRY));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  EXPECT_EQ(PartRequests("readme.txt.p00") - before, 3);
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+}
+
+TEST_F(BuildRun, CancelDuringATransferRemovesThePartialFile) {
+  REQUIRE_SERVERS();
+  ASSERT_TRUE(StartRun(Env("WREN_FI_SLOW"), false));
+  const std::string downloading = Str(kDownloading);
+  const std::string suffix = downloading.substr(downloading.find("%s") + 2);
+  HWND page = InstallPage();
+  std::string name;
+  HWND box = nullptr;
+  bool shot = false;
+  // Cancel is offered only while a transfer runs; small parts come and go
+  // quickly, so keep trying until the question appears.
+  const bool asked = WaitUntil(
+      [&] {
+        if (!IsOn(app().Button(kCancel))) return false;
+        const std::string activity = TextOf(Item(page, 1025));
+        if (activity.size() <= suffix.size()) return false;
+        name = activity.substr(0, activity.size() - suffix.size());
+        if (!shot) {
+          ShotPage("install-page-mid-download");
+          shot = true;
+        }
+        if (!Click(app().Button(kCancel))) return false;
+        box = app().WaitPopup(3000);
+        return box != nullptr;
+      },
+      kRunWaitMs);
+  ASSERT_TRUE(asked) << "Cancel was never offered during a transfer";
+  ASSERT_TRUE(IsMessageBox(box));
+  EXPECT_EQ(MessageBoxText(box), Str(kAskCancelDownload));
+  ShotPage("install-page-asking-to-cancel");
+  ASSERT_TRUE(Answer(box, IDYES));
+  ExpectRunFailure(Str(kDownloadInterrupted));
+  ShotPage("finish-error-cancelled");
+  EXPECT_FALSE(fs::exists(fs::path(ToWide(download_)) / ToWide(name))) << name << " was left behind";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+}
+
+}  // namespace
+}  // namespace e2e
