@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 
+#include "app/password.h"
 #include "scenario.h"
 
 namespace e2e {
@@ -101,14 +102,15 @@ class BuildRun : public WizardScenario {
 
   // Starts the program on a list server and walks to the install page, which
   // starts the run at once.
-  ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller) {
+  // proxy: extra settings for the download's proxy; none = a direct connection.
+  ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller, Presets proxy = {}) {
     SetServerAddress("127.0.0.1:" + fileInfoPort);
-    if (auto r = Start({{"InstallPath", image_},
-                        {"DownloadPath", download_},
-                        {"UseProxy", "0"},
-                        {"BootInstaller", bootInstaller ? "1" : "0"}});
-        !r)
-      return r;
+    Presets presets = {{"InstallPath", image_},
+                       {"DownloadPath", download_},
+                       {"BootInstaller", bootInstaller ? "1" : "0"}};
+    if (proxy.empty()) proxy = {{"UseProxy", "0"}};
+    presets.insert(presets.end(), proxy.begin(), proxy.end());
+    if (auto r = Start(presets); !r) return r;
     if (auto r = Go(kNext, kTitleFolder); !r) return r;
     if (auto r = Go(kNext, kTitleOption); !r) return r;
     return Go(kNext, kTitleInstall);
@@ -225,6 +227,36 @@ TEST_F(BuildRun, BuildsTheImageThenFindsNothingToDo) {
   EXPECT_EQ(PartRequests(), requests) << "the second run asked the HTTP server for parts";
   ASSERT_TRUE(Click(app().Button(kFinish)));
   ASSERT_TRUE(app().WaitExit());
+}
+
+TEST_F(BuildRun, BuildsThroughTheNamedProxyWithBasicAuthentication) {
+  REQUIRE_SERVERS();
+  if (Env("WREN_PROXY_PORT").empty()) GTEST_SKIP() << "tinyproxy is not installed";
+  auto proxy = [&](const std::string& password) {
+    std::string stored;
+    EXPECT_TRUE(EncodePassword(password, kPasswordKey, stored));
+    return Presets{{"UseProxy", "1"},
+                   {"ProxyServer", "127.0.0.1:" + Env("WREN_PROXY_PORT")},
+                   {"ProxyUser", Env("WREN_PROXY_USER")},
+                   {"ProxyPasswd", stored}};
+  };
+
+  // A wrong password: the proxy refuses (tinyproxy answers 401) and nothing is fetched.
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false, proxy("wrong")));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(ExpectRetryDialog(Format(Str(kCannotReachDownload), 6, 401), &dialog));
+  ASSERT_TRUE(Answer(dialog, IDCANCEL));
+  ASSERT_NO_FATAL_FAILURE(ExpectRunFailure(Format(Str(kDownloadNetError), -292, 401)));
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  EXPECT_EQ(PartRequests(), 0);
+
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false, proxy(Env("WREN_PROXY_PASSWORD"))));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+  EXPECT_GT(PartRequests(), 5) << "the parts did not come from the HTTP server behind the proxy";
 }
 
 TEST_F(BuildRun, LaunchesTheInstallerOnFinishAndWaitsForIt) {
