@@ -16,6 +16,13 @@ endif()
 
 set(WREN_TEST_RESULTS ${CMAKE_BINARY_DIR}/test-results)
 file(MAKE_DIRECTORY ${WREN_TEST_RESULTS})
+# What a test program is told: Windows programs see the folder through Wine's Z: drive.
+if(WREN_WINDOWS)
+  string(REPLACE "/" "\\" results "${WREN_TEST_RESULTS}")
+  set(WREN_TEST_RESULTS_PREFIX "Z:${results}\\")
+else()
+  set(WREN_TEST_RESULTS_PREFIX "${WREN_TEST_RESULTS}/")
+endif()
 
 # wren_unit_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [WRAPPER command...])
 # A GoogleTest program registered with ctest; in the cross build ctest runs it
@@ -25,7 +32,7 @@ function(wren_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;WRAPPER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${WREN_GTEST_LIBS} Threads::Threads)
-  set(output --gtest_output=xml:${WREN_TEST_RESULTS}/${name}.xml)
+  set(output --gtest_output=xml:${WREN_TEST_RESULTS_PREFIX}${name}.xml)
   if(T_WRAPPER)
     add_test(NAME ${name} COMMAND ${T_WRAPPER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}> ${output})
   else()
