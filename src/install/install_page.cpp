@@ -163,6 +163,7 @@ void CInstallPage::SetResult(int result, int extra) {
 }
 
 void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
+  int reply = 0;
   switch (notify.m_nKind) {
     case NOTIFY_LOAD_LIST: {
       CFileInfoFetch fetch(m_socket, *this);
@@ -183,12 +184,9 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
       m_nStatusDots = 0;
       RefreshStatusLabel();
       break;
-    case NOTIFY_CHECK_ERROR: {
-      const std::string text = FormatText(LoadResString(IDS_CHECK_ERROR).c_str(), notify.m_nValue, notify.m_nExtra);
-      const bool retry = AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY;
-      SetResult(retry ? REPLY_CHECK_RETRY : -298, 0);
+    case NOTIFY_CHECK_ERROR:
+      if (AskCheckRetry(notify, &reply)) SetResult(reply, 0);
       break;
-    }
     case NOTIFY_INSTALL_PHASE:
       if (notify.m_nValue == 0) {
         StartPhaseLabel(IDC_PHASE_INSTALL, IDS_PHASE_INSTALL_RUNNING);
@@ -207,10 +205,9 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
       SetDlgItemText(IDC_ACTIVITY, LoadResString(IDS_ACTIVITY_DISK));
       break;
     case NOTIFY_DISK_SPACE:
-      AskDiskSpace(notify);
+      if (AskDiskSpace(notify, &reply)) SetResult(reply, 0);
       break;
     case NOTIFY_DOWNLOAD: {
-      int reply = 0;
       int extra = 0;
       if (DownloadRequest(notify, &reply, &extra)) SetResult(reply, extra);
       break;
@@ -226,27 +223,11 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
       }
       break;
     case NOTIFY_INSTALL_ERROR:
-      AskInstallError(notify);
+      if (AskInstallRetry(notify, &reply)) SetResult(reply, 0);
       break;
     default:
       break;
   }
-}
-
-void CInstallPage::AskDiskSpace(const CUpdateNotify& notify) {
-  if (AfxMessageBox(DiskSpaceQuestion(notify), MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDYES)
-    SetResult(-297, 0);
-}
-
-void CInstallPage::AskInstallError(const CUpdateNotify& notify) {
-  if (notify.m_szText[0] == '\0') {
-    SetResult(REPLY_INSTALL_RETRY, 0);
-    return;
-  }
-  const std::string text = FormatText(LoadResString(InstallErrorStringId(notify.m_nValue)).c_str(), notify.m_nValue,
-                                      notify.m_nExtra, notify.m_szText);
-  const bool retry = AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY;
-  SetResult(retry ? REPLY_INSTALL_RETRY : -367, 0);
 }
 
 void CInstallPage::OnRunFinished(WPARAM wParam, LPARAM lParam) {

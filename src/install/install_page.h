@@ -90,8 +90,6 @@ class CInstallPage : public CBasePage, public CWin32FileInfoHost, public CDownlo
 
  private:
   void HandleNotification(const CUpdateNotify& notify);
-  void AskDiskSpace(const CUpdateNotify& notify);
-  void AskInstallError(const CUpdateNotify& notify);
   void StartPhaseLabel(int item, unsigned textId);
   void EndPhaseLabel(int item, unsigned doneTextId);
   void RefreshStatusLabel();

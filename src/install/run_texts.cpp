@@ -33,6 +33,27 @@ std::string DiskSpaceQuestion(const CUpdateNotify& notify) {
                     FormatSize(download.m_qwNeeded).c_str(), FormatSize(download.m_qwAvailable).c_str());
 }
 
+bool AskCheckRetry(const CUpdateNotify& notify, int* reply) {
+  const std::string text = FormatText(LoadResString(IDS_CHECK_ERROR).c_str(), notify.m_nValue, notify.m_nExtra);
+  *reply = AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY ? REPLY_CHECK_RETRY : REPLY_CHECK_CANCELLED;
+  return true;
+}
+
+bool AskDiskSpace(const CUpdateNotify& notify, int* reply) {
+  if (AfxMessageBox(DiskSpaceQuestion(notify), MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return false;
+  *reply = REPLY_DISK_DECLINED;
+  return true;
+}
+
+bool AskInstallRetry(const CUpdateNotify& notify, int* reply) {
+  *reply = REPLY_INSTALL_RETRY;
+  if (notify.m_szText[0] == '\0') return true;
+  const std::string text = FormatText(LoadResString(InstallErrorStringId(notify.m_nValue)).c_str(), notify.m_nValue,
+                                      notify.m_nExtra, notify.m_szText);
+  if (AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) *reply = REPLY_INSTALL_CANCELLED;
+  return true;
+}
+
 unsigned InstallErrorStringId(int value) {
   switch (value) {
     case -400: case -399: case -398: case -394: case -392:

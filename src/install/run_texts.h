@@ -30,6 +30,11 @@ enum : unsigned {
   IDS_CONFIRM_CANCEL_DOWNLOAD = 11101,
 };
 
+// Replies of the questions besides the engine's own retry codes.
+inline constexpr int REPLY_CHECK_CANCELLED = -298;
+inline constexpr int REPLY_DISK_DECLINED = -297;
+inline constexpr int REPLY_INSTALL_CANCELLED = -367;
+
 // The dots behind the active phase label run 0, 1, ..., 16 and start again.
 inline constexpr int kMaxStatusDots = 16;
 int NextStatusDots(int dots);
@@ -39,6 +44,16 @@ std::string StatusLabelText(const std::string& text, const std::string& item, bo
 
 // The question of notification kind 9, with every size written by FormatSize.
 std::string DiskSpaceQuestion(const CUpdateNotify& notify);
+
+// The run's questions (message boxes). Each returns true with the reply for
+// the engine, or false when the engine is to go on without one.
+// Kind 4: a file of the image could not be read; Retry replies -299, else -298.
+bool AskCheckRetry(const CUpdateNotify& notify, int* reply);
+// Kind 9: too little disk space; anything but Yes replies -297.
+bool AskDiskSpace(const CUpdateNotify& notify, int* reply);
+// Kind 12: an installation step failed; Retry (or no text to show) replies
+// -368, else -367.
+bool AskInstallRetry(const CUpdateNotify& notify, int* reply);
 // The string that explains an installation failure of code `value` (kind 12).
 unsigned InstallErrorStringId(int value);
 // The file name and extension of a path, without its folders ('\' found

@@ -10,6 +10,7 @@
 #include "framework/msgbox.h"
 #include "install/progress_display.h"
 #include "install/run_texts.h"
+#include "../wizard/scripted_message_box.h"
 
 namespace {
 
@@ -101,6 +102,67 @@ TEST(RunQuestions, DiskSpaceNamesTheShortDrives) {
   downloadOnly.m_download.Set("E:\\", 1048576, 0);
   EXPECT_EQ(DiskSpaceQuestion(downloadOnly),
             FormatText(Text(IDS_DISK_DOWNLOAD_SHORT).c_str(), "E:\\", "1.00 MB", "0 BYTE"));
+}
+
+TEST(RunQuestions, RepliesFollowTheAnswers) {
+  CUpdateNotify checkError;
+  checkError.m_nKind = NOTIFY_CHECK_ERROR;
+  checkError.m_nValue = -300;
+  checkError.m_nExtra = 32;
+  CUpdateNotify diskShort;
+  diskShort.m_nKind = NOTIFY_DISK_SPACE;
+  diskShort.m_install.Set("C:\\", 2048, 1024);
+  diskShort.m_download.Set("D:\\", 4096, 0);
+  CUpdateNotify installError;
+  installError.m_nKind = NOTIFY_INSTALL_ERROR;
+  installError.m_nValue = -376;
+  installError.m_nExtra = 5;
+  installError.SetText("C:\\image\\data\\world.pak");
+
+  const std::string checkText = FormatText(Text(IDS_CHECK_ERROR).c_str(), -300, 32);
+  const std::string installText = FormatText(Text(11011).c_str(), -376, 5, "C:\\image\\data\\world.pak");
+  const unsigned retryStyle = MB_RETRYCANCEL | MB_ICONEXCLAMATION;
+  const unsigned diskStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
+  struct Case {
+    bool (*ask)(const CUpdateNotify&, int*);
+    const CUpdateNotify* notify;
+    int answer;
+    bool replied;
+    int reply;
+    std::string text;
+    unsigned style;
+  } cases[] = {
+      {AskCheckRetry, &checkError, IDRETRY, true, -299, checkText, retryStyle},
+      {AskCheckRetry, &checkError, IDCANCEL, true, -298, checkText, retryStyle},
+      {AskDiskSpace, &diskShort, IDYES, false, 0, DiskSpaceQuestion(diskShort), diskStyle},
+      {AskDiskSpace, &diskShort, IDNO, true, -297, DiskSpaceQuestion(diskShort), diskStyle},
+      {AskInstallRetry, &installError, IDRETRY, true, -368, installText, retryStyle},
+      {AskInstallRetry, &installError, IDCANCEL, true, -367, installText, retryStyle},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ScriptedMessageBox boxes;
+    boxes.Answer(c.answer);
+    int reply = 0;
+    EXPECT_EQ(c.ask(*c.notify, &reply), c.replied);
+    if (c.replied) {
+      EXPECT_EQ(reply, c.reply);
+    }
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    EXPECT_EQ(boxes.asked[0].text, c.text);
+    EXPECT_EQ(boxes.asked[0].style, c.style);
+  }
+}
+
+TEST(RunQuestions, InstallErrorWithoutATextRetriesWithoutAsking) {
+  CUpdateNotify notify;
+  notify.m_nKind = NOTIFY_INSTALL_ERROR;
+  notify.m_nValue = -376;
+  ScriptedMessageBox boxes;
+  int reply = 0;
+  EXPECT_TRUE(AskInstallRetry(notify, &reply));
+  EXPECT_EQ(reply, -368);
+  EXPECT_TRUE(boxes.asked.empty());
 }
 
 TEST(RunQuestions, InstallErrorTextByCode) {
