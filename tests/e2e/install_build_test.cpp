@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
+#include <set>
 
 #include "app/password.h"
 #include "scenario.h"
@@ -370,15 +370,19 @@ TEST_F(BuildRun, CancelDuringATransferRemovesThePartialFile) {
   std::string name;
   HWND box = nullptr;
   bool shot = false;
-  // Cancel is offered only while a transfer runs; small parts come and go
-  // quickly, so keep trying until the question appears.
+  // Cancel is offered only while a transfer runs. It is pressed during one
+  // of the large parts (each takes several seconds from the throttled
+  // server), so the transfer still runs when the question is answered.
+  const std::set<std::string> largeParts = {"world.pak.p00", "world.pak.p01", "theme.ogg.p00"};
   const bool asked = WaitUntil(
       [&] {
         if (!IsOn(app().Button(kCancel))) return false;
         const std::string activity = TextOf(Item(page, 1025));
         if (activity.size() <= suffix.size()) return false;
         name = activity.substr(0, activity.size() - suffix.size());
+        if (!largeParts.count(name)) return false;
         if (!shot) {
+          Sleep(1000);  // let some bytes arrive
           ShotPage("install-page-mid-download");
           shot = true;
         }
