@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
 #include "app/password.h"
@@ -44,17 +45,6 @@ constexpr DWORD kRunWaitMs = 180000;
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
   return v ? v : "";
-}
-
-void SetServerAddress(const std::string& address) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quillmere\\Marlo\\Login", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
-    return;
-  const std::wstring value = ToWide(address);
-  RegSetValueExW(key, L"Server", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
 }
 
 std::string ReadFileBytes(const fs::path& path) {
@@ -106,7 +96,7 @@ class BuildRun : public WizardScenario {
   // starts the run at once.
   // proxy: extra settings for the download's proxy; none = a direct connection.
   ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller, Presets proxy = {}) {
-    SetServerAddress("127.0.0.1:" + fileInfoPort);
+    UseServer("127.0.0.1:" + fileInfoPort);
     Presets presets = {{"InstallPath", image_},
                        {"DownloadPath", download_},
                        {"BootInstaller", bootInstaller ? "1" : "0"}};
@@ -401,6 +391,61 @@ TEST_F(BuildRun, CancelDuringATransferRemovesThePartialFile) {
   EXPECT_FALSE(fs::exists(fs::path(ToWide(download_)) / ToWide(name))) << name << " was left behind";
   ASSERT_TRUE(Click(app().Button(kFinish)));
   ASSERT_TRUE(app().WaitExit());
+}
+
+// A run killed during a transfer keeps the parts it verified and the files it
+// installed; the next run fetches only what is still missing.
+TEST_F(BuildRun, KilledRunKeepsWhatItHadAndTheNextRunFetchesOnlyTheRest) {
+  REQUIRE_SERVERS();
+  const fs::path served = fs::path(ToWide(Env("WREN_FAST_ROOT_WIN"))) / "files";
+  // Part files in the download folder that are whole (the size the server has).
+  auto completeParts = [&] {
+    std::set<std::wstring> names;
+    for (const auto& part : fs::recursive_directory_iterator(served)) {
+      const fs::path local = fs::path(ToWide(download_)) / part.path().filename();
+      std::error_code ec;
+      if (part.is_regular_file() && fs::is_regular_file(local, ec) && fs::file_size(local) == part.file_size())
+        names.insert(part.path().filename().wstring());
+    }
+    return names;
+  };
+  auto installedFiles = [&] {
+    std::set<std::wstring> names;
+    for (const auto& entry : fs::recursive_directory_iterator(ToWide(image_)))
+      if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), ToWide(image_)).wstring());
+    return names;
+  };
+
+  ASSERT_TRUE(StartRun(Env("WREN_FI_SLOW"), false));
+  const std::string downloading = Str(kDownloading);
+  const std::string suffix = downloading.substr(downloading.find("%s") + 2);
+  const std::set<std::string> largeParts = {"world.pak.p00", "world.pak.p01", "world.pak.p02", "theme.ogg.p00"};
+  HWND page = InstallPage();
+  const bool midTransfer = WaitUntil(
+      [&] {
+        const std::string activity = TextOf(Item(page, 1025));
+        if (activity.size() <= suffix.size()) return false;
+        const std::string name = activity.substr(0, activity.size() - suffix.size());
+        return largeParts.count(name) && IsOn(app().Button(kCancel)) &&
+               !(completeParts().empty() && installedFiles().empty());
+      },
+      kRunWaitMs);
+  ASSERT_TRUE(midTransfer) << "no large transfer after a finished part";
+  Sleep(1000);  // some bytes of the large part arrive
+  app().Kill();
+  const std::set<std::wstring> kept = completeParts();
+  const std::set<std::wstring> installed = installedFiles();
+
+  std::map<std::wstring, int> before;
+  for (const auto& name : kept) before[name] = PartRequests("/" + ToUtf8(name));
+  ASSERT_TRUE(StartRun(Env("WREN_FI_FAST"), false));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+  for (const auto& [name, count] : before)
+    EXPECT_EQ(PartRequests("/" + ToUtf8(name)), count) << ToUtf8(name) << " was verified before and fetched again";
+  EXPECT_FALSE(kept.empty() && installed.empty());
 }
 
 }  // namespace
