@@ -1,5 +1,6 @@
 // The installed-file check: which target files are missing from the image
 // folder or differ from the list by size or CRC.
+#include "common/trace.h"
 #include "engine/checker_core.h"
 #include "engine/filelist.h"
 #include "engine/retry.h"
@@ -45,6 +46,7 @@ int CCheckerCore::CheckInstalledFiles() {
         budget.Refill();
       }
       uint32_t crc = 0;
+      trace::Span span("check-crc");
       if (!FileCrc(path, &crc, &systemError)) {
         code = CHECK_READ_FAILED;
         continue;

@@ -39,6 +39,7 @@ void CCheckerCore::SetResult(int result, int extra) {
 
 bool CCheckerCore::QueueAndWait(CUpdateNotify* notify) {
   if (!m_listNotify.Add(notify)) return false;
+  if (m_hNotifyWnd && m_nWakeMsg) plat::PostToWindow(m_hNotifyWnd, m_nWakeMsg, 0, 0);
   m_listNotify.m_event.Wait(plat::ManualResetEvent::kInfinite);
   return true;
 }

@@ -49,6 +49,9 @@ class CCheckerCore {
   using ListDataSource = std::function<std::pair<const void*, size_t>()>;
 
   void SetNotifyTarget(plat::WindowHandle window, uint32_t message);
+  // A message posted to the same window whenever a notification is queued, so
+  // the page handles it at once rather than at its next timer tick (0: none).
+  void SetWakeMessage(uint32_t message) { m_nWakeMsg = message; }
   void SetImageFolder(const std::string& folder) { m_strImageFolder = folder; }
   void SetDownloadFolder(const std::string& folder) { m_strDownloadFolder = folder; }
   void SetListDataSource(ListDataSource source) { m_listSource = std::move(source); }
@@ -81,6 +84,7 @@ class CCheckerCore {
   bool m_bThreadStarted = false;
   plat::WindowHandle m_hNotifyWnd = nullptr;
   uint32_t m_nNotifyMsg = 0;
+  uint32_t m_nWakeMsg = 0;
   CUpdateNotifyList m_listNotify;
   int m_nResult = 0;
   int m_nResultExtra = 0;
@@ -104,8 +108,10 @@ class CCheckerCore {
   int ReadParts(class CListReader& in, uint8_t flags, CCheckFile& file);
   // One attempt of InstallFile: 0, an attempt code with *detail, or -94.
   int InstallAttempt(CCheckFile& file, const std::string& destination, int* detail);
-  // Appends one part to the temporary file: 0 or an attempt code with *detail.
-  int AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp, int* detail);
+  // Appends one part to the temporary file, feeding every byte written to
+  // joined: 0 or an attempt code with *detail.
+  int AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp, CCrc32& joined,
+                 int* detail);
 
   ListDataSource m_listSource;
 };

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/trace.h"
 #include "engine/checker_core.h"
+#include "engine/crc32.h"
 #include "engine/file_ops.h"
 #include "engine/packed.h"
 #include "engine/retry.h"
@@ -22,7 +24,6 @@ enum : int {
   INSTALL_WRITE_UNPACKED = -391,
   INSTALL_RAW_STATUS = -390,
   INSTALL_RAW_SIZE = -389,
-  INSTALL_RAW_CRC_READ = -388,
   INSTALL_RAW_CRC = -387,
   INSTALL_RAW_OPEN = -386,
   INSTALL_NO_BUFFER = -385,
@@ -37,7 +38,7 @@ enum : int {
   INSTALL_PACKED_READ = -370,
 };
 
-constexpr size_t kCopyBuffer = 65535;
+constexpr size_t kCopyBuffer = 1024 * 1024;
 constexpr uint32_t kErrorHandleEof = 38;
 
 // 75 * done / count rounded to the nearest, halves up (MulDiv).
@@ -85,6 +86,9 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
   plat::FileHandle out = plat::OpenFile(temp, plat::OpenMode::CreateAlways);
   if (out == plat::kInvalidFile) return INSTALL_TEMP_CREATE;
 
+  // The joined file's CRC is taken from the bytes as they are written to it,
+  // so the file is not read back for it; its size is still checked on disk.
+  CCrc32 joined;
   const size_t count = file.m_aParts.size();
   for (size_t i = 0; i < count; ++i) {
     const CDLFileInfo& part = file.m_aParts[i];
@@ -95,7 +99,7 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
       code = INSTALL_PART_MISSING;
     } else {
       DeleteFileForced(partPath + "_.tmp");  // a leftover of an interrupted download
-      code = AppendPart(part, partPath, out, detail);
+      code = AppendPart(part, partPath, out, joined, detail);
     }
     if (code != 0) {
       plat::CloseFile(out);
@@ -109,22 +113,31 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
   // The times go on the closed file: setting them by name while our handle is
   // open without sharing would fail, and no later write may touch them.
   plat::CloseFile(out);
-  plat::SetFileTimes(temp, file.m_ftCreation, file.m_ftLastWrite, file.m_ftLastWrite);
+  {
+    trace::Span span("times");
+    plat::SetFileTimes(temp, file.m_ftCreation, file.m_ftLastWrite, file.m_ftLastWrite);
+  }
   if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 80)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
 
-  // Verifies a file against the record: status, size, CRC read, CRC value.
-  auto verify = [&](const std::string& path, int firstCode) {
+  // Verifies a file against the record: status, size, then the CRC, read from
+  // the file unless it is known from writing it.
+  auto verify = [&](const std::string& path, int firstCode, const CCrc32* written) {
     plat::FileStatus status;
     if (!plat::GetFileStatus(path, &status)) return firstCode;
     if (status.size != file.m_dwSize) return firstCode + 1;
     uint32_t crc = 0, error = 0;
-    if (!FileCrc(path, &crc, &error)) {
-      *detail = static_cast<int>(error);
-      return firstCode + 2;
+    if (written != nullptr) {
+      crc = written->GetValue();
+    } else {
+      trace::Span span("dest-crc");
+      if (!FileCrc(path, &crc, &error)) {
+        *detail = static_cast<int>(error);
+        return firstCode + 2;
+      }
     }
     return crc == file.m_dwCrc ? 0 : firstCode + 3;
   };
-  if (int code = verify(temp, INSTALL_TEMP_STATUS)) return code;
+  if (int code = verify(temp, INSTALL_TEMP_STATUS, &joined)) return code;
 
   int reason = 0;
   if (!CreateFolderPath(destination, &reason))
@@ -132,27 +145,51 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
   if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 85)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
 
   uint32_t copyError = 0;
-  if (!CopyFileForced(temp, destination, &copyError)) {
+  bool copied = false;
+  {
+    trace::Span span("copy");
+    copied = CopyFileForced(temp, destination, &copyError);
+  }
+  if (!copied) {
     *detail = static_cast<int>(copyError);
     return INSTALL_COPY;
   }
   if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 95)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
-  if (int code = verify(destination, INSTALL_DEST_STATUS)) return code;
+  // The copy is read back: it is what the user keeps. One that fails is not
+  // left under the target's name.
+  if (int code = verify(destination, INSTALL_DEST_STATUS, nullptr)) {
+    DeleteFileForced(destination);
+    return code;
+  }
 
-  DeleteFileForced(temp);
-  for (const CDLFileInfo& part : file.m_aParts) DeleteFileForced(m_strDownloadFolder + part.m_strLocalName);
+  {
+    trace::Span span("delete");
+    DeleteFileForced(temp);
+    for (const CDLFileInfo& part : file.m_aParts) DeleteFileForced(m_strDownloadFolder + part.m_strLocalName);
+  }
   if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 100)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
   return 0;
 }
 
 int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp,
-                             int* detail) {
+                             CCrc32& joined, int* detail) {
+  auto write = [&](const unsigned char* data, size_t size) {
+    trace::Span span("join-write");
+    if (!plat::WriteFile(temp, data, size)) return false;
+    joined.Update(data, size);
+    return true;
+  };
+
   if (!(part.m_wFlags & FILE_FLAG_RAW)) {
     unsigned char* data = nullptr;
     uint32_t size = 0;
-    const int rc = UnpackFile(partPath, &data, &size);
+    int rc = 0;
+    {
+      trace::Span span("inflate");
+      rc = UnpackFile(partPath, &data, &size);
+    }
     if (rc == UNPACK_OK) {
-      const bool written = plat::WriteFile(temp, data, size);
+      const bool written = write(data, size);
       if (!written) *detail = FileErrorCause(plat::LastError());
       FreeUnpacked(data);
       return written ? 0 : INSTALL_WRITE_UNPACKED;
@@ -171,13 +208,9 @@ int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPat
   plat::FileStatus status;
   if (!plat::GetFileStatus(partPath, &status)) return INSTALL_RAW_STATUS;
   if (status.size != part.m_dwSize) return INSTALL_RAW_SIZE;
-  uint32_t crc = 0, error = 0;
-  if (!FileCrc(partPath, &crc, &error)) {
-    *detail = static_cast<int>(error);
-    return INSTALL_RAW_CRC_READ;
-  }
-  if (crc != part.m_dwCrc) return INSTALL_RAW_CRC;
 
+  // One read of the part both checks its CRC and appends it; the temporary
+  // file is thrown away when the CRC is wrong, so nothing unchecked is kept.
   plat::FileHandle in = plat::OpenFile(partPath, plat::OpenMode::ReadExisting);
   if (in == plat::kInvalidFile) return INSTALL_RAW_OPEN;
   const size_t bufferSize = static_cast<size_t>(std::min<uint64_t>(status.size, kCopyBuffer));
@@ -186,6 +219,7 @@ int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPat
     plat::CloseFile(in);
     return INSTALL_NO_BUFFER;
   }
+  CCrc32 crc;
   int code = 0;
   for (uint64_t remaining = status.size; remaining > 0 && code == 0;) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bufferSize, remaining));
@@ -194,17 +228,21 @@ int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPat
       *detail = FileErrorCause(plat::LastError());
       code = INSTALL_RAW_READ;
     } else if (got == 0) {
-      // The part shrank after it was verified: never pad the target with stale bytes.
+      // The part shrank after it was looked at: never pad the target with stale bytes.
       *detail = FileErrorCause(kErrorHandleEof);
       code = INSTALL_RAW_READ;
-    } else if (!plat::WriteFile(temp, buffer, got)) {
-      *detail = FileErrorCause(plat::LastError());
-      code = INSTALL_TEMP_WRITE;
     } else {
-      remaining -= got;
+      crc.Update(buffer, got);
+      if (!write(buffer, got)) {
+        *detail = FileErrorCause(plat::LastError());
+        code = INSTALL_TEMP_WRITE;
+      } else {
+        remaining -= got;
+      }
     }
   }
   plat::CloseFile(in);
   std::free(buffer);
+  if (code == 0 && crc.GetValue() != part.m_dwCrc) code = INSTALL_RAW_CRC;
   return code;
 }

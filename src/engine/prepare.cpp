@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/mbcs.h"
+#include "common/trace.h"
 #include "engine/checker_core.h"
 #include "platform/files.h"
 
@@ -33,6 +34,7 @@ int CCheckerCore::PrepareDownload(CCheckFile* file) {
         static_cast<uint32_t>(status.size) == part.m_dwPackedSize) {
       for (int tries = 0; tries < kPartCrcTries && !intact; ++tries) {
         uint32_t crc = 0, error = 0;
+        trace::Span span("part-crc");
         intact = FileCrc(partPath, &crc, &error) && crc == part.m_dwPackedCrc;
       }
     }

@@ -33,6 +33,7 @@ bool CUpdateNotifyList::Add(CUpdateNotify* notify) {
     delete notify;
     return false;
   }
+  m_tQueued = std::chrono::steady_clock::now();
   m_event.Reset();
   return true;
 }

@@ -2,6 +2,7 @@
 // parts, and the notifications the worker hands to the page.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -117,6 +118,8 @@ class CUpdateNotifyList {
   std::list<CUpdateNotify*>::const_iterator end() const { return m_list.end(); }
 
   plat::ManualResetEvent m_event;  // manual reset, created signalled
+  // When the newest notification was queued (for the run's timing trace).
+  std::chrono::steady_clock::time_point m_tQueued;
 
  private:
   std::list<CUpdateNotify*> m_list;

@@ -31,8 +31,10 @@ enum : int {
 inline constexpr uint32_t kFileInfoRequestTag = 1028000;
 // Seconds without progress before the user is asked whether to go on waiting.
 inline constexpr uint32_t kFetchQuestionSeconds = 60;
-// Longest pass of the idle message loop between two heartbeats, in ms.
-inline constexpr int kFetchIdlePass = 500;
+// Longest pass of the idle message loop between two heartbeats, in ms. The
+// socket's readiness wakes no message loop, so a short pass is what lets reply
+// chunks in as soon as they arrive (Windows timers do not go below 10 ms).
+inline constexpr int kFetchIdlePass = 10;
 
 // Strings the fetch uses.
 enum : unsigned {

@@ -3,6 +3,7 @@
 #include "common/mbcs.h"
 #include "common/stopwatch.h"
 #include "common/strings.h"
+#include "common/trace.h"
 #include "engine/crc32.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
@@ -43,8 +44,6 @@ bool IsPartComplete(const std::string& path, uint32_t size, uint32_t crc) {
 }
 
 uint32_t CDownloadPhase::Now() const { return plat::GetTickCount(); }
-
-void CDownloadPhase::Pause(uint32_t ms) { plat::Sleep(ms); }
 
 bool CDownloadPhase::DownloadRequest(const CUpdateNotify& request, int* reply, int* replyExtra) {
   *reply = 0;
@@ -92,7 +91,6 @@ bool CDownloadPhase::DownloadRequest(const CUpdateNotify& request, int* reply, i
     ShowFileProgress();
     ShowEstimate(false);
   }
-  Pause(1000);
   return false;
 }
 
@@ -113,7 +111,6 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
     if (complete) {
       m_dwFileDone = m_dwFileTotal;
       ShowFileProgress();
-      Pause(50);
     }
     SetWaitCursor(false);
     if (complete) return PART_OK;
@@ -181,8 +178,13 @@ int CDownloadPhase::VerifyPart(const std::string& path, uint32_t size, uint32_t 
 
     CCrc32 calc;
     uint32_t error = 0;
+    bool readable = false;
+    {
+      trace::Span span("part-crc");
+      readable = calc.Compute(path, &error);
+    }
     // A file that is gone counts as unreadable.
-    if (!calc.Compute(path, &error)) {
+    if (!readable) {
       if (AskRetry(LoadResString(IDS_DOWNLOAD_UNREADABLE))) continue;
       *extra = static_cast<int>(error);
       return PART_BAD_CRC;

@@ -108,7 +108,6 @@ class CDownloadPhase {
   // The retry dialog: true for Retry.
   virtual bool AskRetry(const std::string& text) = 0;
   virtual uint32_t Now() const;
-  virtual void Pause(uint32_t ms);
   virtual void SetWaitCursor(bool /*on*/) {}
   virtual void EnableCancel(bool /*enable*/) {}
 

@@ -2,14 +2,12 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "common/trace.h"
 #include "engine/file_ops.h"
 #include "framework/app.h"
 #include "framework/internet.h"
-
-namespace {
-constexpr DWORD kReadSize = 65535;
-}  // namespace
 
 BOOL CHTTPBinarySession::StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError) {
   m_nAccessType = kDirect;
@@ -151,7 +149,8 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
 
   m_dwReceived = 0;
   m_dwReported = 0;
-  char buffer[65536];
+  m_dwReportTick = ::GetTickCount();
+  std::vector<char> buffer(kReadSize);
   for (;;) {
     if (m_bStop) {
       nCode = kStopped;
@@ -159,7 +158,7 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     DWORD got = 0;
-    if (!request->Read(buffer, kReadSize, &got)) {
+    if (!request->Read(buffer.data(), kReadSize, &got)) {
       nCode = kReadError;
       dwValue = ::GetLastError();
       return;
@@ -175,15 +174,18 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     int cause = 0;
-    if (!WriteToFile(buffer, got, cause)) {
+    if (!WriteToFile(buffer.data(), got, cause)) {
       nCode = kFileError;
       dwValue = static_cast<DWORD>(cause);
       return;
     }
     m_dwReceived += got;
-    if (m_dwReceived - m_dwReported > kProgressStep) {
+    const DWORD now = ::GetTickCount();
+    if (now - m_dwReportTick >= kProgressInterval) {
+      trace::Span span("ui-progress");
       Send(kProgress, m_dwReceived);
       m_dwReported = m_dwReceived;
+      m_dwReportTick = now;
     }
   }
 }

@@ -45,7 +45,12 @@ class CHTTPBinarySession {
     kRequestError = 11,
   };
   enum AccessType { kPreconfig = 0, kDirect = 1, kNamedProxy = 3 };
-  static constexpr DWORD kProgressStep = 4096;
+  // Progress is reported at most this often (ms): each report is a sent
+  // message that repaints the page, and the transfer must not wait for them.
+  // The final count always comes with the completion.
+  static constexpr DWORD kProgressInterval = 50;
+  // Bytes asked for per read.
+  static constexpr DWORD kReadSize = 1024 * 1024;
   static constexpr DWORD kReceiveTimeoutCap = 120000;
 
   CHTTPBinarySession() = default;
@@ -96,6 +101,7 @@ class CHTTPBinarySession {
   const char* m_pszPassword = nullptr;
   DWORD m_dwReceived = 0;
   DWORD m_dwReported = 0;
+  DWORD m_dwReportTick = 0;
   HWND m_hNotifyWnd = nullptr;
   UINT m_nNotifyMsg = 0;
   BOOL m_bReload = FALSE;

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/starter_app.h"
 #include "common/strings.h"
+#include "common/trace.h"
 #include "engine/checker_core.h"
 #include "engine/records.h"
 #include "engine/result_message.h"
@@ -92,6 +93,9 @@ BOOL CInstallPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     case WM_RUN_FINISHED:
       OnRunFinished(wp, lp);
       return TRUE;
+    case WM_ENGINE_WAKE:
+      PumpNotifications();
+      return TRUE;
     case WM_HTTP_NOTIFY:
       OnHttpNotify(static_cast<int>(wp), static_cast<uint32_t>(lp));
       return TRUE;
@@ -129,12 +133,14 @@ void CInstallPage::StartRun() {
   }
   m_pChecker = checker;
   checker->SetNotifyTarget(m_hWnd, WM_RUN_FINISHED);
+  checker->SetWakeMessage(WM_ENGINE_WAKE);
   std::string imageFolder;
   std::string downloadFolder;
   GetWizard()->GetWorkFolders(imageFolder, downloadFolder);
   checker->SetImageFolder(imageFolder);
   checker->SetDownloadFolder(downloadFolder);
   checker->SetListDataSource(ReceivedListData);
+  trace::Event("run-start");
   if (!checker->StartThread()) {
     delete checker;
     m_pChecker = nullptr;
@@ -151,6 +157,7 @@ void CInstallPage::PumpNotifications() {
     plat::Lock lock(EngineSharedLock());
     CUpdateNotifyList& list = m_pChecker->m_listNotify;
     if (!list.IsEmpty()) {
+      trace::Add("pump-wait", std::chrono::steady_clock::now() - list.m_tQueued);
       for (const CUpdateNotify* notify : list) HandleNotification(*notify);
       list.ReleaseAll();
     }
@@ -166,6 +173,7 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
   int reply = 0;
   switch (notify.m_nKind) {
     case NOTIFY_LOAD_LIST: {
+      trace::Span span("fetch");
       CFileInfoFetch fetch(m_socket, *this);
       fetch.FetchFileInformation();  // replies itself on failure
       break;
@@ -233,6 +241,8 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
 void CInstallPage::OnRunFinished(WPARAM wParam, LPARAM lParam) {
   m_nFinalType = LOWORD(wParam);
   KillTimer(kPumpTimerId);
+  trace::Event("run-end", m_nFinalType == RESULT_TYPE_SUCCESS ? "success" : "failure");
+  trace::WriteSummary();
   if (m_nFinalType == RESULT_TYPE_SUCCESS) {
     m_nNextPage = GetWizard()->GetOptionPage().m_bBootInstaller ? IDD_FINISH_BOOT : IDD_FINISH;
   } else {
@@ -327,6 +337,7 @@ void CInstallPage::ShowInstallActivity() {
 // ---- one download attempt --------------------------------------------------------
 
 int CInstallPage::RunSession(const std::string& url, const std::string& path, bool reload, int* extra) {
+  trace::Span span("http");
   CHTTPBinarySession* session = new (std::nothrow) CHTTPBinarySession;
   CFileErrorRecord error;
   BOOL started = FALSE;
@@ -358,7 +369,7 @@ int CInstallPage::RunSession(const std::string& url, const std::string& path, bo
   CAttemptWatch watch;
   bool cancelOffered = false;
   for (;;) {
-    const int quitting = m_loop.Run(kFetchIdlePass);
+    const int quitting = m_loop.Run(kDownloadIdlePass);
     if (quitting == 1 || !::IsWindow(page)) {
       session->Stop();
       delete session;

@@ -26,11 +26,15 @@ class CInstallPage : public CBasePage, public CWin32FileInfoHost, public CDownlo
   // The page's own messages.
   static constexpr UINT WM_START_RUN = 0x8101;
   static constexpr UINT WM_RUN_FINISHED = 0x8201;
+  static constexpr UINT WM_ENGINE_WAKE = 0x8202;  // a notification is queued
   static constexpr UINT WM_HTTP_NOTIFY = 0x8301;
   static constexpr UINT_PTR kPumpTimerId = 537198852;
   static constexpr UINT kPumpPeriod = 50;
   static constexpr UINT_PTR kDotsTimerId = 537198853;
   static constexpr UINT kDotsPeriod = 300;
+  // Longest pass of a download's wait loop: the session's messages end a pass
+  // at once; the pass bounds how late a stall is noticed.
+  static constexpr int kDownloadIdlePass = 100;
 
   CInstallPage() : CWin32FileInfoHost(nullptr) {}
   ~CInstallPage() override;

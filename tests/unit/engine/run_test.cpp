@@ -260,7 +260,7 @@ TEST_F(RunTest, StoppingAtEachQuestion) {
       {"check read fails", NOTIFY_CHECK_ERROR, -298, 0xFED40001u, 32},     // -300, the read's error
       {"disk space short", NOTIFY_DISK_SPACE, -297, 0xFED70001u, 0},
       {"download fails", NOTIFY_DOWNLOAD, -286, 0xFEE20001u, 0},
-      {"install fails", NOTIFY_INSTALL_ERROR, -367, 0xFE840001u, 32},  // -380, the CRC read's error
+      {"install fails", NOTIFY_INSTALL_ERROR, -367, 0xFE8B0001u, 32},  // -373, the read-back CRC's error
   };
   for (const Case& c : cases) {
     CImageFixture local;
@@ -272,7 +272,7 @@ TEST_F(RunTest, StoppingAtEachQuestion) {
       engine.failCrc = [](const std::string&) { return true; };
     }
     if (c.kind == NOTIFY_INSTALL_ERROR)
-      engine.failCrc = [](const std::string& path) { return path.find(".tmp") != std::string::npos; };
+      engine.failCrc = [&](const std::string& path) { return path == local.image + "x.bin"; };
     auto list = std::make_shared<std::vector<unsigned char>>(local.List());
     local.Configure(engine, list);
     const std::string server = local.server;

@@ -49,7 +49,6 @@ class ScriptedPhase : public CDownloadPhase {
   std::vector<std::string> questions;
   std::deque<bool> answers;  // Retry or not, in order; Cancel once they run out
   bool alwaysRetry = false;
-  std::vector<uint32_t> pauses;
   int estimates = 0;
   uint32_t now = 1000;
 
@@ -85,7 +84,6 @@ class ScriptedPhase : public CDownloadPhase {
     return retry;
   }
   uint32_t Now() const override { return now; }
-  void Pause(uint32_t ms) override { pauses.push_back(ms); }
   void ShowEstimate(bool) override { ++estimates; }
 };
 
@@ -142,8 +140,6 @@ TEST_F(DownloadPhase, FetchesOnlyWhatIsNotInPlace) {
   EXPECT_EQ(phase_.m_qwPhaseDone, 18000u);
   EXPECT_EQ(phase_.m_strDownloadName, "a.p02");
   EXPECT_TRUE(phase_.questions.empty());
-  // The part found in place is shown for a moment; the request ends with a second.
-  EXPECT_EQ(phase_.pauses, (std::vector<uint32_t>{50, 1000}));
 }
 
 TEST_F(DownloadPhase, NothingToFetchWhenEveryPartIsVerified) {
@@ -152,7 +148,6 @@ TEST_F(DownloadPhase, NothingToFetchWhenEveryPartIsVerified) {
   phase_.session = [&](const ScriptedPhase::Attempt&, int, int*) { return -1; };
   EXPECT_FALSE(Run());
   EXPECT_TRUE(phase_.attempts.empty());
-  EXPECT_EQ(phase_.pauses, (std::vector<uint32_t>{1000}));
 }
 
 TEST_F(DownloadPhase, PartWithTheRightSizeButWrongBytesIsFetchedAgain) {
@@ -198,7 +193,6 @@ TEST_F(DownloadPhase, DeclinedSessionFailuresBecomeTheirReplies) {
     EXPECT_EQ(extra, c.replyExtra);
     ASSERT_EQ(phase.questions.size(), 1u);
     EXPECT_EQ(phase.questions[0], Question(c.question, c.code, static_cast<int>(c.value)));
-    EXPECT_TRUE(phase.pauses.empty());
   }
 }
 
