@@ -1,0 +1,623 @@
+// The server's connections: one epoll loop on one thread. The middleware's
+// heartbeat polls every socket on a fixed beat, which cannot carry launch-day
+// load, so the connections live here and only the records come from the
+// middleware's codecs (fileinfo_server.cpp).
+//
+// Every connection is in exactly one deadline queue, chosen by its phase.
+// Each queue has one fixed duration, so appending keeps it sorted by
+// deadline and the loop only ever looks at the queue fronts.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fileinfo_server/fileinfo_server.h"
+#include "net/framing.h"
+
+namespace wren_tools {
+namespace {
+
+constexpr int kLengthHeader = 2;
+constexpr int kEpollBatch = 256;
+constexpr int kListenBacklog = 65535;  // the kernel lowers it to net.core.somaxconn
+constexpr size_t kReservedFds = 32;    // log, epoll, signals, listener and whatever the C library opens
+constexpr int kAcceptPauseMs = 100;    // after running out of descriptors or memory
+
+int64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// A peer's address, compact enough to keep in every connection.
+struct Peer {
+  sa_family_t family = AF_UNSPEC;
+  uint16_t port = 0;
+  std::array<unsigned char, 16> address{};
+};
+
+Peer PeerOf(const sockaddr_storage& storage) {
+  Peer peer;
+  peer.family = storage.ss_family;
+  if (storage.ss_family == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(storage);
+    peer.port = ntohs(in.sin_port);
+    std::memcpy(peer.address.data(), &in.sin_addr, sizeof in.sin_addr);
+  } else if (storage.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(storage);
+    peer.port = ntohs(in6.sin6_port);
+    std::memcpy(peer.address.data(), &in6.sin6_addr, sizeof in6.sin6_addr);
+  }
+  return peer;
+}
+
+std::string PeerText(const Peer& peer) {
+  char host[INET6_ADDRSTRLEN] = "?";
+  inet_ntop(peer.family, peer.address.data(), host, sizeof host);
+  return (peer.family == AF_INET6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" +
+         std::to_string(peer.port);
+}
+
+// The per-address count ignores the port.
+std::string AddressKey(const Peer& peer) {
+  return std::string(1, static_cast<char>(peer.family)) +
+         std::string(reinterpret_cast<const char*>(peer.address.data()), peer.address.size());
+}
+
+enum class Phase : uint8_t {
+  Reading,  // waiting for a whole request
+  Sending,  // a reply is going out; the socket is not read meanwhile
+  Holding,  // --silent: asked, never answered
+};
+
+struct DeadlineQueue;
+
+struct Connection {
+  int fd = -1;  // -1 once closed (freed at the end of the loop turn)
+  Phase phase = Phase::Reading;
+  uint32_t watched = 0;  // epoll events; 0 while not registered
+  uint16_t received = 0;
+  uint32_t sent = 0;
+  uint32_t replies = 0;
+  int64_t opened = 0;
+  int64_t deadline = 0;
+  DeadlineQueue* queue = nullptr;
+  Connection* prev = nullptr;
+  Connection* next = nullptr;
+  std::shared_ptr<const ReplySet> reply;  // the one being sent, kept whole across a reload
+  Peer peer;
+  unsigned char request[kMaxRequestRecord];
+};
+
+struct DeadlineQueue {
+  int durationMs;
+  const char* what;  // why a connection that reaches its deadline is dropped
+  Connection* head = nullptr;
+  Connection* tail = nullptr;
+
+  void Add(Connection* c, int64_t now) {
+    c->deadline = now + durationMs;
+    c->queue = this;
+    c->prev = tail;
+    c->next = nullptr;
+    (tail ? tail->next : head) = c;
+    tail = c;
+  }
+  void Remove(Connection* c) {
+    (c->prev ? c->prev->next : head) = c->next;
+    (c->next ? c->next->prev : tail) = c->prev;
+    c->prev = c->next = nullptr;
+    c->queue = nullptr;
+  }
+};
+
+std::string Seconds(int ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, ms % 1000 ? "%.1f s" : "%.0f s", ms / 1000.0);
+  return text;
+}
+
+class Server {
+ public:
+  Server(const ServerOptions& options, FILE* log)
+      : m_options(options),
+        m_log(log),
+        m_requests{options.requestTimeoutMs, "no complete request within"},
+        m_sending{options.sendTimeoutMs, "the client stopped reading the reply for"},
+        m_holding{options.silentHoldMs, "held unanswered for"} {}
+  ~Server();
+
+  int Run();
+
+ private:
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  bool Listen();
+  bool TakeSignals();
+  size_t RaiseDescriptorLimit();
+  int NextTimeoutMs() const;
+
+  void AcceptAll();
+  void Open(int fd, const Peer& peer);
+  void OnEvent(Connection* c);
+  void ReadMore(Connection* c);
+  bool HandleBuffered(Connection* c);
+  void OnRequest(Connection* c, const unsigned char* body, uint32_t length);
+  void SendMore(Connection* c);
+  void Watch(Connection* c, uint32_t events);
+  void MoveTo(Connection* c, Phase phase, DeadlineQueue& queue);
+  void Close(Connection* c, const std::string& outcome);
+  void ExpireDeadlines();
+  void OnSignals();
+  void BeginStop();
+  void Reload();
+
+  const ServerOptions& m_options;
+  FILE* m_log;
+  std::shared_ptr<const ReplySet> m_replies;
+  DeadlineQueue m_requests, m_sending, m_holding;
+  int m_epoll = -1;
+  int m_listen = -1;
+  int m_signals = -1;
+  sigset_t m_oldMask{};
+  size_t m_maxConnections = 0;
+  size_t m_open = 0;
+  std::unordered_map<std::string, size_t> m_perAddress;
+  std::vector<Connection*> m_closed;
+  int64_t m_now = 0;
+  int64_t m_acceptPausedUntil = 0;
+  bool m_stopping = false;
+  bool m_stopNow = false;
+  int64_t m_stopDeadline = 0;
+  time_t m_stampTime = -1;
+  char m_stamp[32] = "";
+  // Tags that tell the listener and the signal descriptor from connections.
+  char m_listenTag = 0, m_signalTag = 0;
+};
+
+Server::~Server() {
+  for (Connection* c : m_closed) delete c;
+  if (m_listen >= 0) close(m_listen);
+  if (m_epoll >= 0) close(m_epoll);
+  if (m_signals >= 0) {
+    close(m_signals);
+    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+  }
+}
+
+void Server::Log(const char* format, ...) {
+  const time_t now = std::time(nullptr);
+  if (now != m_stampTime) {  // one stamp a second is enough, and saves time under load
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(m_stamp, sizeof m_stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    m_stampTime = now;
+  }
+  std::fputs(m_stamp, m_log);
+  std::fputc(' ', m_log);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(m_log, format, args);
+  va_end(args);
+  std::fputc('\n', m_log);
+}
+
+size_t Server::RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
+}
+
+bool Server::Listen() {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(m_options.port);
+  const int resolved = getaddrinfo(m_options.bindHost.c_str(), port.c_str(), &hints, &found);
+  if (resolved != 0) {
+    Log("cannot listen on %s:%u (%s)", m_options.bindHost.c_str(), m_options.port, gai_strerror(resolved));
+    return false;
+  }
+  int error = 0;
+  for (addrinfo* a = found; a && m_listen < 0; a = a->ai_next) {
+    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    const int on = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, kListenBacklog) == 0) {
+      m_listen = fd;
+      break;
+    }
+    error = errno;
+    if (fd >= 0) close(fd);
+  }
+  freeaddrinfo(found);
+  if (m_listen < 0) {
+    Log("cannot listen on %s:%u (%s)", m_options.bindHost.c_str(), m_options.port, std::strerror(error));
+    return false;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.ptr = &m_listenTag;
+  return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &event) == 0;
+}
+
+bool Server::TakeSignals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&mask, sig);
+  if (pthread_sigmask(SIG_BLOCK, &mask, &m_oldMask) != 0) return false;
+  m_signals = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (m_signals < 0) {
+    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
+    return false;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.ptr = &m_signalTag;
+  return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_signals, &event) == 0;
+}
+
+int Server::Run() {
+  std::string error;
+  m_replies = PrepareReplies(m_options, &error);
+  if (!m_replies) {
+    Log("%s", error.c_str());
+    std::fflush(m_log);
+    return 1;
+  }
+  m_epoll = epoll_create1(EPOLL_CLOEXEC);
+  if (m_epoll < 0 || !TakeSignals()) {
+    Log("cannot set up the event loop (%s)", std::strerror(errno));
+    std::fflush(m_log);
+    return 1;
+  }
+  const size_t descriptors = RaiseDescriptorLimit();
+  m_maxConnections = std::min(m_options.maxConnections, descriptors > 2 * kReservedFds ? descriptors - kReservedFds
+                                                                                        : kReservedFds);
+  if (!Listen()) {
+    std::fflush(m_log);
+    return 1;
+  }
+  sockaddr_storage local{};
+  socklen_t localSize = sizeof local;
+  getsockname(m_listen, reinterpret_cast<sockaddr*>(&local), &localSize);
+  const unsigned port = PeerOf(local).port;
+
+  switch (m_options.mode) {
+    case ReplyMode::Data:
+      Log("serving %s (%zu bytes in %zu chunks of up to %zu bytes) on %s:%u", m_options.listFile.c_str(),
+          m_replies->listSize, m_replies->records, m_replies->chunkSize, m_options.bindHost.c_str(), port);
+      break;
+    case ReplyMode::Status:
+      Log("answering with a status on %s:%u", m_options.bindHost.c_str(), port);
+      break;
+    case ReplyMode::Silent:
+      Log("never answering on %s:%u", m_options.bindHost.c_str(), port);
+      break;
+    case ReplyMode::BadRecord:
+      Log("answering with a bad record on %s:%u", m_options.bindHost.c_str(), port);
+      break;
+  }
+  const std::string perAddress = m_options.maxPerAddress ? std::to_string(m_options.maxPerAddress) : "any number";
+  Log("limits: %zu connections%s, %s per address; a request within %s, a stalled reply for %s; "
+      "%zu bytes per connection besides the kernel's socket buffers",
+      m_maxConnections, m_maxConnections < m_options.maxConnections ? " (all the descriptor limit allows)" : "",
+      perAddress.c_str(), Seconds(m_options.requestTimeoutMs).c_str(), Seconds(m_options.sendTimeoutMs).c_str(),
+      sizeof(Connection));
+
+  epoll_event events[kEpollBatch];
+  for (;;) {
+    m_now = NowMs();
+    if (m_stopping && (m_open == 0 || m_stopNow || m_now >= m_stopDeadline)) break;
+    std::fflush(m_log);
+    const int ready = epoll_wait(m_epoll, events, kEpollBatch, NextTimeoutMs());
+    if (ready < 0 && errno != EINTR) {
+      Log("the event loop failed (%s)", std::strerror(errno));
+      break;
+    }
+    m_now = NowMs();
+    for (int i = 0; i < ready; ++i) {
+      void* tag = events[i].data.ptr;
+      if (tag == &m_listenTag)
+        AcceptAll();
+      else if (tag == &m_signalTag)
+        OnSignals();
+      else
+        OnEvent(static_cast<Connection*>(tag));
+    }
+    ExpireDeadlines();
+    if (m_acceptPausedUntil && m_now >= m_acceptPausedUntil && m_listen >= 0) {
+      m_acceptPausedUntil = 0;
+      epoll_event event{};
+      event.events = EPOLLIN;
+      event.data.ptr = &m_listenTag;
+      epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_listen, &event);
+    }
+    for (Connection* c : m_closed) delete c;
+    m_closed.clear();
+  }
+  while (m_sending.head) Close(m_sending.head, "dropped: the server stopped before the reply was sent");
+  for (DeadlineQueue* q : {&m_requests, &m_holding})
+    while (q->head) Close(q->head, "closed: the server stopped");
+  Log("stopped");
+  std::fflush(m_log);
+  return 0;
+}
+
+int Server::NextTimeoutMs() const {
+  int64_t next = INT64_MAX;
+  for (const DeadlineQueue* q : {&m_requests, &m_sending, &m_holding})
+    if (q->head) next = std::min(next, q->head->deadline);
+  if (m_acceptPausedUntil) next = std::min(next, m_acceptPausedUntil);
+  if (m_stopping) next = std::min(next, m_stopDeadline);
+  if (next == INT64_MAX) return -1;
+  return static_cast<int>(std::clamp<int64_t>(next - m_now, 0, 60000));
+}
+
+void Server::AcceptAll() {
+  for (;;) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    const int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&address), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      Log("cannot accept a connection (%s): pausing for %d ms", std::strerror(errno), kAcceptPauseMs);
+      // Level-triggered, the listener would come back at once: stop watching it for a moment.
+      epoll_event event{};
+      event.data.ptr = &m_listenTag;
+      epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_listen, &event);
+      m_acceptPausedUntil = m_now + kAcceptPauseMs;
+      return;
+    }
+    const Peer peer = PeerOf(address);
+    if (m_open >= m_maxConnections) {
+      Log("refused %s: %zu connections open, the limit", PeerText(peer).c_str(), m_open);
+      close(fd);
+      continue;
+    }
+    if (m_options.maxPerAddress && m_perAddress[AddressKey(peer)] >= m_options.maxPerAddress) {
+      Log("refused %s: %zu connections open from its address, the limit", PeerText(peer).c_str(),
+          m_options.maxPerAddress);
+      close(fd);
+      continue;
+    }
+    Open(fd, peer);
+  }
+}
+
+void Server::Open(int fd, const Peer& peer) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // a reply goes out whole: nothing to gain from waiting
+  auto* c = new Connection;
+  c->fd = fd;
+  c->peer = peer;
+  c->opened = m_now;
+  ++m_open;
+  if (m_options.maxPerAddress) ++m_perAddress[AddressKey(peer)];
+  m_requests.Add(c, m_now);
+  ReadMore(c);  // the request has usually arrived by the time the connection is accepted
+}
+
+void Server::OnEvent(Connection* c) {
+  if (c->fd < 0) return;  // closed earlier in this loop turn
+  if (c->phase == Phase::Sending) SendMore(c);
+  if (c->fd >= 0 && c->phase != Phase::Sending) ReadMore(c);
+}
+
+void Server::ReadMore(Connection* c) {
+  while (HandleBuffered(c)) {
+    const ssize_t got = recv(c->fd, c->request + c->received, sizeof c->request - c->received, 0);
+    if (got > 0) {
+      c->received = static_cast<uint16_t>(c->received + got);
+    } else if (got == 0) {
+      Close(c, "closed by the client");
+      return;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      Watch(c, EPOLLIN);
+      return;
+    } else if (errno != EINTR) {
+      Close(c, std::string("dropped: cannot read (") + std::strerror(errno) + ")");
+      return;
+    }
+  }
+}
+
+// Handles the whole requests in the buffer; true when the socket should be
+// read further (the buffer then has room: a record that fits is handled as
+// soon as it is whole).
+bool Server::HandleBuffered(Connection* c) {
+  for (;;) {
+    if (c->received < kLengthHeader) return true;
+    const uint32_t length = net_read_length_header(c->request, kLengthHeader);
+    if (length + kLengthHeader > kMaxRequestRecord) {
+      Log("oversized request from %s (%u bytes announced, at most %zu taken): closing", PeerText(c->peer).c_str(),
+          length, kMaxRequestRecord - kLengthHeader);
+      Close(c, "dropped: oversized request");
+      return false;
+    }
+    if (c->received < length + kLengthHeader) return true;
+    OnRequest(c, c->request + kLengthHeader, length);
+    if (c->fd < 0) return false;
+    c->received = static_cast<uint16_t>(c->received - (length + kLengthHeader));
+    std::memmove(c->request, c->request + length + kLengthHeader, c->received);
+    if (c->phase == Phase::Sending) SendMore(c);
+    if (c->fd < 0 || c->phase == Phase::Sending) return false;
+  }
+}
+
+void Server::OnRequest(Connection* c, const unsigned char* body, uint32_t length) {
+  const std::string peer = PeerText(c->peer);
+  std::string pairs;
+  switch (CheckRequest(body, length, &pairs)) {
+    case RequestCheck::Foreign:
+      Log("unexpected record from %s (%u bytes, first byte %d): closing", peer.c_str(), length,
+          length ? body[0] : -1);
+      Close(c, "dropped: not a file-information request");
+      return;
+    case RequestCheck::Malformed:
+      Log("malformed request from %s (%u bytes): closing", peer.c_str(), length);
+      Close(c, "dropped: malformed request");
+      return;
+    case RequestCheck::Ok:
+      break;
+  }
+  switch (m_options.mode) {
+    case ReplyMode::Silent:
+      Log("request from %s (pairs:%s): not answering", peer.c_str(), pairs.c_str());
+      MoveTo(c, Phase::Holding, m_holding);
+      return;
+    case ReplyMode::Status:
+      Log("request from %s (pairs:%s): answering status %d (count %u, index %u)", peer.c_str(), pairs.c_str(),
+          m_options.status, m_options.statusCount, m_options.statusIndex);
+      break;
+    case ReplyMode::BadRecord:
+      Log("request from %s (pairs:%s): answering with a record that is not '$'", peer.c_str(), pairs.c_str());
+      break;
+    case ReplyMode::Data:
+      Log("request from %s (pairs:%s): answering %zu chunks", peer.c_str(), pairs.c_str(), m_replies->records);
+      break;
+  }
+  c->reply = m_replies;
+  c->sent = 0;
+  MoveTo(c, Phase::Sending, m_sending);
+}
+
+void Server::SendMore(Connection* c) {
+  const std::vector<unsigned char>& wire = c->reply->wire;
+  bool moved = false;
+  while (c->sent < wire.size()) {
+    const ssize_t put = send(c->fd, wire.data() + c->sent, wire.size() - c->sent, MSG_NOSIGNAL);
+    if (put > 0) {
+      c->sent += static_cast<uint32_t>(put);
+      moved = true;
+    } else if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (moved) MoveTo(c, Phase::Sending, m_sending);  // progress restarts the stall limit
+      Watch(c, EPOLLOUT);
+      return;
+    } else if (put < 0 && errno != EINTR) {
+      Close(c, "dropped: the client went away during the reply (" + std::string(std::strerror(errno)) + ")");
+      return;
+    }
+  }
+  ++c->replies;
+  c->reply.reset();
+  if (m_stopping) {
+    Close(c, "closed after the reply: the server is stopping");
+    return;
+  }
+  MoveTo(c, Phase::Reading, m_requests);  // the starter closes now; another request may follow
+}
+
+void Server::Watch(Connection* c, uint32_t events) {
+  if (c->watched == events) return;
+  epoll_event event{};
+  event.events = events;
+  event.data.ptr = c;
+  epoll_ctl(m_epoll, c->watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c->fd, &event);
+  c->watched = events;
+}
+
+void Server::MoveTo(Connection* c, Phase phase, DeadlineQueue& queue) {
+  c->queue->Remove(c);
+  c->phase = phase;
+  queue.Add(c, m_now);
+}
+
+void Server::Close(Connection* c, const std::string& outcome) {
+  Log("connection from %s %s (%u %s, %lld ms)", PeerText(c->peer).c_str(), outcome.c_str(), c->replies,
+      c->replies == 1 ? "reply" : "replies", static_cast<long long>(NowMs() - c->opened));
+  c->queue->Remove(c);
+  close(c->fd);  // also takes it out of the epoll set
+  c->fd = -1;
+  c->reply.reset();
+  --m_open;
+  if (m_options.maxPerAddress) {
+    auto it = m_perAddress.find(AddressKey(c->peer));
+    if (it != m_perAddress.end() && --it->second == 0) m_perAddress.erase(it);
+  }
+  m_closed.push_back(c);
+}
+
+void Server::ExpireDeadlines() {
+  for (DeadlineQueue* q : {&m_requests, &m_sending, &m_holding}) {
+    while (q->head && q->head->deadline <= m_now) {
+      Connection* c = q->head;
+      std::string detail = c->phase == Phase::Sending
+                               ? "sent " + std::to_string(c->sent) + " of " + std::to_string(c->reply->wire.size())
+                               : "received " + std::to_string(c->received);
+      Close(c, std::string("dropped: ") + q->what + " " + Seconds(q->durationMs) + " (" + detail + " bytes)");
+    }
+  }
+}
+
+void Server::OnSignals() {
+  signalfd_siginfo info{};
+  while (read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo == SIGHUP)
+      Reload();
+    else if (!m_stopping)
+      BeginStop();
+    else
+      m_stopNow = true;  // asked twice: do not wait for the replies
+  }
+}
+
+void Server::BeginStop() {
+  m_stopping = true;
+  m_stopDeadline = m_now + m_options.shutdownGraceMs;
+  close(m_listen);
+  m_listen = -1;
+  m_acceptPausedUntil = 0;
+  for (DeadlineQueue* q : {&m_requests, &m_holding})
+    while (q->head) Close(q->head, "closed: the server is stopping");
+  size_t inFlight = 0;
+  for (Connection* c = m_sending.head; c; c = c->next) ++inFlight;
+  Log("stopping: %zu replies in flight get up to %s to finish", inFlight, Seconds(m_options.shutdownGraceMs).c_str());
+}
+
+void Server::Reload() {
+  std::string error;
+  std::shared_ptr<const ReplySet> fresh = PrepareReplies(m_options, &error);
+  if (!fresh) {
+    Log("reload failed, still serving the previous list: %s", error.c_str());
+    return;
+  }
+  m_replies = fresh;
+  if (m_options.mode == ReplyMode::Data)
+    Log("reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", m_options.listFile.c_str(), m_replies->listSize,
+        m_replies->records, m_replies->chunkSize);
+  else
+    Log("reload asked: nothing to reload without a list");
+}
+
+}  // namespace
+
+int RunServer(const ServerOptions& options, FILE* log) {
+  Server server(options, log);
+  return server.Run();
+}
+
+}  // namespace wren_tools
