@@ -38,6 +38,7 @@ constexpr int kEpollBatch = 256;
 constexpr int kListenBacklog = 65535;  // the kernel lowers it to net.core.somaxconn
 constexpr size_t kReservedFds = 32;    // log, epoll, signals, listener and whatever the C library opens
 constexpr int kAcceptPauseMs = 100;    // after running out of descriptors or memory
+constexpr int kLingerMs = 2000;        // for the client's close after the last reply of a stopping server
 
 int64_t NowMs() {
   timespec ts{};
@@ -84,6 +85,7 @@ enum class Phase : uint8_t {
   Reading,  // waiting for a whole request
   Sending,  // a reply is going out; the socket is not read meanwhile
   Holding,  // --silent: asked, never answered
+  Lingering,  // stopping: the last reply is out, our side shut; waiting for the client's close
 };
 
 struct DeadlineQueue;
@@ -140,7 +142,8 @@ class Server {
         m_log(log),
         m_requests{options.requestTimeoutMs, "no complete request within"},
         m_sending{options.sendTimeoutMs, "the client stopped reading the reply for"},
-        m_holding{options.silentHoldMs, "held unanswered for"} {}
+        m_holding{options.silentHoldMs, "held unanswered for"},
+        m_lingering{kLingerMs, "the client did not close after the last reply within"} {}
   ~Server();
 
   int Run();
@@ -156,6 +159,7 @@ class Server {
   void Open(int fd, const Peer& peer);
   void OnEvent(Connection* c);
   void ReadMore(Connection* c);
+  void Linger(Connection* c);
   bool HandleBuffered(Connection* c);
   void OnRequest(Connection* c, const unsigned char* body, uint32_t length);
   void SendMore(Connection* c);
@@ -170,7 +174,7 @@ class Server {
   const ServerOptions& m_options;
   FILE* m_log;
   std::shared_ptr<const ReplySet> m_replies;
-  DeadlineQueue m_requests, m_sending, m_holding;
+  DeadlineQueue m_requests, m_sending, m_holding, m_lingering;
   int m_epoll = -1;
   int m_listen = -1;
   int m_signals = -1;
@@ -359,7 +363,7 @@ int Server::Run() {
     m_closed.clear();
   }
   while (m_sending.head) Close(m_sending.head, "dropped: the server stopped before the reply was sent");
-  for (DeadlineQueue* q : {&m_requests, &m_holding})
+  for (DeadlineQueue* q : {&m_requests, &m_holding, &m_lingering})
     while (q->head) Close(q->head, "closed: the server stopped");
   Log("stopped");
   std::fflush(m_log);
@@ -368,7 +372,7 @@ int Server::Run() {
 
 int Server::NextTimeoutMs() const {
   int64_t next = INT64_MAX;
-  for (const DeadlineQueue* q : {&m_requests, &m_sending, &m_holding})
+  for (const DeadlineQueue* q : {&m_requests, &m_sending, &m_holding, &m_lingering})
     if (q->head) next = std::min(next, q->head->deadline);
   if (m_acceptPausedUntil) next = std::min(next, m_acceptPausedUntil);
   if (m_stopping) next = std::min(next, m_stopDeadline);
@@ -424,7 +428,11 @@ void Server::Open(int fd, const Peer& peer) {
 void Server::OnEvent(Connection* c) {
   if (c->fd < 0) return;  // closed earlier in this loop turn
   if (c->phase == Phase::Sending) SendMore(c);
-  if (c->fd >= 0 && c->phase != Phase::Sending) ReadMore(c);
+  if (c->fd < 0 || c->phase == Phase::Sending) return;
+  if (c->phase == Phase::Lingering)
+    Linger(c);
+  else
+    ReadMore(c);
 }
 
 void Server::ReadMore(Connection* c) {
@@ -465,6 +473,26 @@ bool Server::HandleBuffered(Connection* c) {
     std::memmove(c->request, c->request + length + kLengthHeader, c->received);
     if (c->phase == Phase::Sending) SendMore(c);
     if (c->fd < 0 || c->phase == Phase::Sending) return false;
+    if (c->phase == Phase::Lingering) {
+      Linger(c);
+      return false;
+    }
+  }
+}
+
+// Closing at once would reset a connection whose client sent more than we
+// read, and a reset can throw away reply bytes the client has not read yet.
+void Server::Linger(Connection* c) {
+  unsigned char discard[4096];
+  for (;;) {
+    const ssize_t got = recv(c->fd, discard, sizeof discard, 0);
+    if (got > 0 || (got < 0 && errno == EINTR)) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      Watch(c, EPOLLIN);
+      return;
+    }
+    Close(c, "closed after the reply: the server is stopping");
+    return;
   }
 }
 
@@ -525,7 +553,8 @@ void Server::SendMore(Connection* c) {
   ++c->replies;
   c->reply.reset();
   if (m_stopping) {
-    Close(c, "closed after the reply: the server is stopping");
+    shutdown(c->fd, SHUT_WR);
+    MoveTo(c, Phase::Lingering, m_lingering);
     return;
   }
   MoveTo(c, Phase::Reading, m_requests);  // the starter closes now; another request may follow
@@ -562,7 +591,7 @@ void Server::Close(Connection* c, const std::string& outcome) {
 }
 
 void Server::ExpireDeadlines() {
-  for (DeadlineQueue* q : {&m_requests, &m_sending, &m_holding}) {
+  for (DeadlineQueue* q : {&m_requests, &m_sending, &m_holding, &m_lingering}) {
     while (q->head && q->head->deadline <= m_now) {
       Connection* c = q->head;
       std::string detail = c->phase == Phase::Sending
