@@ -617,14 +617,28 @@ void Server::OnSignals() {
 void Server::BeginStop() {
   m_stopping = true;
   m_stopDeadline = m_now + m_options.shutdownGraceMs;
+  // Connections in the backlog would be reset with the listener: take them first.
+  if (!m_acceptPausedUntil) AcceptAll();
   close(m_listen);
   m_listen = -1;
   m_acceptPausedUntil = 0;
-  for (DeadlineQueue* q : {&m_requests, &m_holding})
-    while (q->head) Close(q->head, "closed: the server is stopping");
+  while (m_holding.head) Close(m_holding.head, "closed: the server is stopping");
+  // Between two requests nothing is lost by closing. A connection that has
+  // not sent its first request yet (a load balancer may be passing it on
+  // right now) still gets to send it, within its usual limit.
+  size_t waiting = 0;
+  for (Connection* c = m_requests.head; c;) {
+    Connection* next = c->next;
+    if (c->replies > 0 && c->received == 0)
+      Close(c, "closed: the server is stopping");
+    else
+      ++waiting;
+    c = next;
+  }
   size_t inFlight = 0;
   for (Connection* c = m_sending.head; c; c = c->next) ++inFlight;
-  Log("stopping: %zu replies in flight get up to %s to finish", inFlight, Seconds(m_options.shutdownGraceMs).c_str());
+  Log("stopping: %zu replies in flight and %zu connections waiting for their first request get up to %s", inFlight,
+      waiting, Seconds(m_options.shutdownGraceMs).c_str());
 }
 
 void Server::Reload() {

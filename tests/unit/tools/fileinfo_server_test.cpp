@@ -551,20 +551,25 @@ TEST_F(FileInfoServerTest, ReloadsTheListOnSighup) {
   EXPECT_EQ(FetchList(later), after);
 }
 
-// SIGTERM: no new connections, idle ones closed, the reply in flight sent
-// whole, then the end.
+// SIGTERM: no new connections; a connection between two requests is closed,
+// one that has not asked yet may still ask; replies in flight are sent whole;
+// then the end.
 TEST_F(FileInfoServerTest, StopLetsRepliesInFlightFinish) {
   const Bytes list = RandomBytes(wren_tools::kMaxListBytes);
   ServerProcess server;
   ASSERT_TRUE(server.Start({"--shutdown-grace", "60", ListFile(list)})) << server.log();
-  Client idle(server.port());
+  Client between(server.port());
+  EXPECT_EQ(FetchList(between), list);
+  auto fresh = std::make_unique<Client>(server.port());
   auto slow = std::make_unique<Client>(server.port(), 2048);
   ASSERT_TRUE(slow->Send(ManyRequests()));
   std::optional<Bytes> first = slow->ReadRecord();
   ASSERT_TRUE(first);
   server.Send(SIGTERM);
-  ASSERT_TRUE(server.WaitForLog("stopping: 1 replies in flight")) << server.log();
-  EXPECT_TRUE(idle.ClosedByPeer());
+  ASSERT_TRUE(server.WaitForLog("stopping: 1 replies in flight and 1 connections waiting")) << server.log();
+  EXPECT_TRUE(between.ClosedByPeer());
+  EXPECT_EQ(FetchList(*fresh), list);
+  fresh.reset();
   EXPECT_FALSE(Client(server.port()).connected()) << "still accepting after SIGTERM";
   // The replies already under way arrive whole, then the connection ends.
   const Bytes rest = slow->ReadToEnd();
