@@ -164,6 +164,7 @@ class BalancedLoad:
     Bounded: the clients stop by themselves after 600 s or 200 000 fetches."""
 
     CLIENTS = 8
+    PAUSE_S = 0.02  # between two fetches of a client: load, not a flood on a shared machine
     LIMIT_S = 600
     LIMIT_FETCHES = 200000
 
@@ -189,6 +190,7 @@ class BalancedLoad:
                     self.after_stop += self.stopped
                 else:
                     self.failed += 1
+            time.sleep(self.PAUSE_S)
 
     def steer(self):
         deadline = time.monotonic() + self.LIMIT_S

@@ -129,6 +129,17 @@ struct DeadlineQueue {
   }
 };
 
+// The backlog the kernel grants a listener, for the log.
+int GrantedBacklog() {
+  std::FILE* f = std::fopen("/proc/sys/net/core/somaxconn", "r");
+  int granted = kListenBacklog;
+  if (f) {
+    if (std::fscanf(f, "%d", &granted) != 1) granted = kListenBacklog;
+    std::fclose(f);
+  }
+  return std::min(granted, kListenBacklog);
+}
+
 std::string Seconds(int ms) {
   char text[32];
   std::snprintf(text, sizeof text, ms % 1000 ? "%.1f s" : "%.0f s", ms / 1000.0);
@@ -325,11 +336,11 @@ int Server::Run() {
       break;
   }
   const std::string perAddress = m_options.maxPerAddress ? std::to_string(m_options.maxPerAddress) : "any number";
-  Log("limits: %zu connections%s, %s per address; a request within %s, a stalled reply for %s; "
+  Log("limits: %zu connections%s, %s per address, a backlog of %d; a request within %s, a stalled reply for %s; "
       "%zu bytes per connection besides the kernel's socket buffers",
       m_maxConnections, m_maxConnections < m_options.maxConnections ? " (all the descriptor limit allows)" : "",
-      perAddress.c_str(), Seconds(m_options.requestTimeoutMs).c_str(), Seconds(m_options.sendTimeoutMs).c_str(),
-      sizeof(Connection));
+      perAddress.c_str(), GrantedBacklog(), Seconds(m_options.requestTimeoutMs).c_str(),
+      Seconds(m_options.sendTimeoutMs).c_str(), sizeof(Connection));
 
   epoll_event events[kEpollBatch];
   for (;;) {
