@@ -7,7 +7,7 @@ against each, case by case and side by side, and prints fetches/s, failures,
 p50/p99 and our server's fetches/s as a ratio of nginx's. Everything started
 here is stopped at the end; each load run is bounded by --time-limit.
 
-usage: bench.py [--build build/native] [--list FILELIST] [--cases 200x3,1000x2,5000s+20x3]
+usage: bench.py [--build build/native] [--list FILELIST] [--threads N] [--cases 200x3,1000x2,5000s+20x3]
   A case is CLIENTSxROUNDS, optionally after SLOWs: that many slow clients (one
   byte, then nothing) are connected before the ordinary clients start.
   Without --list the list is 41 886 pseudo-random bytes: the size of a packed
@@ -72,8 +72,9 @@ def wait_for_port(port, proc, seconds=10):
     return False
 
 
-def start_ours(exe, list_path, log_path):
-    proc = subprocess.Popen([exe, '--port', '0', '--request-timeout', str(REQUEST_TIMEOUT), list_path],
+def start_ours(exe, list_path, log_path, threads):
+    proc = subprocess.Popen([exe, '--port', '0', '--request-timeout', str(REQUEST_TIMEOUT), '--threads', str(threads),
+                             list_path],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     first = proc.stdout.readline().decode()
     match = re.search(r' on 127\.0\.0\.1:(\d+)', first)
@@ -131,6 +132,8 @@ def main():
     parser.add_argument('--build', default=os.path.join(ROOT, 'build', 'native'))
     parser.add_argument('--list', help='the list bytes to serve (default: %d pseudo-random bytes)' % LIST_SIZE)
     parser.add_argument('--nginx', default=shutil.which('nginx') or '/usr/sbin/nginx')
+    parser.add_argument('--threads', type=int, default=os.cpu_count(),
+                        help="our server's event loops (default: one per core, as nginx's workers)")
     parser.add_argument('--cases', default='200x3,1000x2,5000s+20x3',
                         type=lambda t: [parse_case(c) for c in t.split(',')])
     args = parser.parse_args()
@@ -153,12 +156,12 @@ def main():
                 f.write(random.Random(3000).randbytes(LIST_SIZE))
         with open(list_path, 'rb') as f:
             list_bytes = f.read()
-        ours, ours_port = start_ours(server, list_path, os.path.join(tmp, 'fileinfo-server.log'))
+        ours, ours_port = start_ours(server, list_path, os.path.join(tmp, 'fileinfo-server.log'), args.threads)
         procs.append(ours)
         nginx, nginx_port = start_nginx(args.nginx, tmp, list_bytes)
         procs.append(nginx)
-        print('list: %d bytes; wren-fileinfo-server on port %d, nginx on port %d; %d cores'
-              % (len(list_bytes), ours_port, nginx_port, os.cpu_count()))
+        print('list: %d bytes; wren-fileinfo-server (%d threads) on port %d, nginx (a worker per core) on port %d; '
+              '%d cores' % (len(list_bytes), args.threads, ours_port, nginx_port, os.cpu_count()))
         header = '%-22s %-8s %8s %7s %8s %8s  %s' % ('case', 'server', 'fetched', 'failed', 'fetch/s', 'p50 ms',
                                                    'p99 ms / slow clients')
         print(header)

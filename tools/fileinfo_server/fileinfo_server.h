@@ -1,8 +1,8 @@
 // The file-information server: answers each file-information request with
 // the file-list data cut into "$" reply records on the 2-byte length framing.
-// Single-threaded, on an epoll loop built for launch day: many thousands of
-// connections, slow or hostile clients dropped on time limits, the list
-// reloaded on SIGHUP, a graceful stop on SIGTERM.
+// On epoll loops built for launch day (one thread each, one by default): many
+// thousands of connections, slow or hostile clients dropped on time limits,
+// the list reloaded on SIGHUP, a graceful stop on SIGTERM.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +48,7 @@ struct ServerOptions {
   int sendTimeoutMs = 10000;      // a reply that makes no progress for this long is dropped
   int silentHoldMs = 600000;      // how long --silent keeps a connection that asked
   int shutdownGraceMs = 10000;    // replies in flight at SIGTERM get this long to finish
+  int threads = 1;                // event loops, each with its own listener on the port
 };
 
 // Reply record bodies.

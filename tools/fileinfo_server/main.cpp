@@ -33,6 +33,8 @@ void Usage(FILE* out) {
                "  --send-timeout SEC       a reply that the client stops reading for SEC is dropped\n"
                "                           (default 10)\n"
                "  --shutdown-grace SEC     how long replies in flight may take after SIGTERM (default 10)\n"
+               "  --threads N              event loops on as many threads, 1-64 (default 1; the number\n"
+               "                           of cores serves the most clients)\n"
                "  --version                print the version and exit\n"
                "For tests, instead of the list:\n"
                "  --status S[,COUNT,INDEX] answer with status S (-3 updated, -1 no service,\n"
@@ -125,6 +127,12 @@ int main(int argc, char** argv) {
       seconds(&options.sendTimeoutMs);
     } else if (arg == "--shutdown-grace") {
       seconds(&options.shutdownGraceMs);
+    } else if (arg == "--threads") {
+      if (!ParseLong(value(), 1, 64, &number)) {
+        std::fprintf(stderr, "wren-fileinfo-server: --threads takes 1 to 64\n");
+        return 2;
+      }
+      options.threads = static_cast<int>(number);
     } else if (arg == "--port") {
       if (!ParseLong(value(), 0, 65535, &number)) {
         std::fprintf(stderr, "wren-fileinfo-server: bad port\n");

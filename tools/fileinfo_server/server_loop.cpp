@@ -1,7 +1,10 @@
-// The server's connections: one epoll loop on one thread. The middleware's
-// heartbeat polls every socket on a fixed beat, which cannot carry launch-day
-// load, so the connections live here and only the records come from the
-// middleware's codecs (fileinfo_server.cpp).
+// The server's connections: an epoll loop per thread (one by default), each
+// with its own listener on the same port, the kernel spreading connections
+// over them. The middleware's heartbeat polls every socket on a fixed beat,
+// which cannot carry launch-day load, so the connections live here and only
+// the records come from the middleware's codecs (fileinfo_server.cpp). The
+// main thread takes the signals: it reloads the list and tells the loops to
+// stop.
 //
 // Every connection is in exactly one deadline queue, chosen by its phase.
 // Each queue has one fixed duration, so appending keeps it sorted by
@@ -10,6 +13,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -17,13 +21,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/eventfd.h>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -146,24 +156,65 @@ std::string Seconds(int ms) {
   return text;
 }
 
+// One line per call, written whole so that the loops' lines never mix.
+void WriteLog(FILE* log, const char* format, va_list args) {
+  thread_local time_t stampTime = -1;
+  thread_local char stamp[32];
+  const time_t now = std::time(nullptr);
+  if (now != stampTime) {  // one stamp a second is enough, and saves time under load
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    stampTime = now;
+  }
+  char line[2048];
+  int used = std::snprintf(line, sizeof line, "%s ", stamp);
+  const int text = std::vsnprintf(line + used, sizeof line - used - 1, format, args);
+  used = std::min<int>(used + std::max(text, 0), sizeof line - 2);
+  line[used] = '\n';
+  line[used + 1] = '\0';
+  std::fputs(line, log);
+}
+
+void Log(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Log(FILE* log, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLog(log, format, args);
+  va_end(args);
+}
+
+// What the loops share.
+struct Shared {
+  Shared(const ServerOptions& o, FILE* f) : options(o), log(f) {}
+  const ServerOptions& options;
+  FILE* log;
+  size_t maxConnections = 0;
+  std::atomic<size_t> open{0};
+  std::atomic<std::shared_ptr<const ReplySet>> replies;
+  std::mutex addressLock;  // only taken with --max-per-address
+  std::unordered_map<std::string, size_t> perAddress;
+};
+
 class Server {
  public:
-  Server(const ServerOptions& options, FILE* log)
-      : m_options(options),
-        m_log(log),
-        m_requests{options.requestTimeoutMs, "no complete request within"},
-        m_sending{options.sendTimeoutMs, "the client stopped reading the reply for"},
-        m_holding{options.silentHoldMs, "held unanswered for"},
+  Server(Shared& shared, int listenFd)
+      : m_shared(shared),
+        m_options(shared.options),
+        m_listen(listenFd),
+        m_requests{shared.options.requestTimeoutMs, "no complete request within"},
+        m_sending{shared.options.sendTimeoutMs, "the client stopped reading the reply for"},
+        m_holding{shared.options.silentHoldMs, "held unanswered for"},
         m_lingering{kLingerMs, "the client did not close after the last reply within"} {}
   ~Server();
 
-  int Run();
+  bool Prepare();
+  void Run();
+  // From the main thread: the first call stops the loop gently, the second at once.
+  void AskToStop() { eventfd_write(m_wake, 1); }
 
  private:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  bool Listen();
-  bool TakeSignals();
-  size_t RaiseDescriptorLimit();
   int NextTimeoutMs() const;
 
   void AcceptAll();
@@ -178,175 +229,59 @@ class Server {
   void MoveTo(Connection* c, Phase phase, DeadlineQueue& queue);
   void Close(Connection* c, const std::string& outcome);
   void ExpireDeadlines();
-  void OnSignals();
+  void OnWake();
   void BeginStop();
-  void Reload();
+  void CountAddress(const Peer& peer, int change);
 
+  Shared& m_shared;
   const ServerOptions& m_options;
-  FILE* m_log;
-  std::shared_ptr<const ReplySet> m_replies;
+  int m_listen;
   DeadlineQueue m_requests, m_sending, m_holding, m_lingering;
   int m_epoll = -1;
-  int m_listen = -1;
-  int m_signals = -1;
-  sigset_t m_oldMask{};
-  size_t m_maxConnections = 0;
-  size_t m_open = 0;
-  std::unordered_map<std::string, size_t> m_perAddress;
+  int m_wake = -1;
+  size_t m_open = 0;  // in this loop
   std::vector<Connection*> m_closed;
   int64_t m_now = 0;
   int64_t m_acceptPausedUntil = 0;
   bool m_stopping = false;
   bool m_stopNow = false;
   int64_t m_stopDeadline = 0;
-  time_t m_stampTime = -1;
-  char m_stamp[32] = "";
-  // Tags that tell the listener and the signal descriptor from connections.
-  char m_listenTag = 0, m_signalTag = 0;
+  // Tags that tell the listener and the wake-up descriptor from connections.
+  char m_listenTag = 0, m_wakeTag = 0;
 };
 
 Server::~Server() {
   for (Connection* c : m_closed) delete c;
   if (m_listen >= 0) close(m_listen);
   if (m_epoll >= 0) close(m_epoll);
-  if (m_signals >= 0) {
-    close(m_signals);
-    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-  }
+  if (m_wake >= 0) close(m_wake);
 }
 
 void Server::Log(const char* format, ...) {
-  const time_t now = std::time(nullptr);
-  if (now != m_stampTime) {  // one stamp a second is enough, and saves time under load
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::strftime(m_stamp, sizeof m_stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    m_stampTime = now;
-  }
-  std::fputs(m_stamp, m_log);
-  std::fputc(' ', m_log);
   va_list args;
   va_start(args, format);
-  std::vfprintf(m_log, format, args);
+  WriteLog(m_shared.log, format, args);
   va_end(args);
-  std::fputc('\n', m_log);
 }
 
-size_t Server::RaiseDescriptorLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
-}
-
-bool Server::Listen() {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string port = std::to_string(m_options.port);
-  const int resolved = getaddrinfo(m_options.bindHost.c_str(), port.c_str(), &hints, &found);
-  if (resolved != 0) {
-    Log("cannot listen on %s:%u (%s)", m_options.bindHost.c_str(), m_options.port, gai_strerror(resolved));
-    return false;
-  }
-  int error = 0;
-  for (addrinfo* a = found; a && m_listen < 0; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    const int on = 1;
-    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
-        bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, kListenBacklog) == 0) {
-      m_listen = fd;
-      break;
-    }
-    error = errno;
-    if (fd >= 0) close(fd);
-  }
-  freeaddrinfo(found);
-  if (m_listen < 0) {
-    Log("cannot listen on %s:%u (%s)", m_options.bindHost.c_str(), m_options.port, std::strerror(error));
-    return false;
-  }
+bool Server::Prepare() {
+  m_epoll = epoll_create1(EPOLL_CLOEXEC);
+  m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (m_epoll < 0 || m_wake < 0) return false;
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.ptr = &m_listenTag;
-  return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &event) == 0;
+  if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &event) != 0) return false;
+  event.data.ptr = &m_wakeTag;
+  return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &event) == 0;
 }
 
-bool Server::TakeSignals() {
-  sigset_t mask;
-  sigemptyset(&mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&mask, sig);
-  if (pthread_sigmask(SIG_BLOCK, &mask, &m_oldMask) != 0) return false;
-  m_signals = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (m_signals < 0) {
-    pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    return false;
-  }
-  epoll_event event{};
-  event.events = EPOLLIN;
-  event.data.ptr = &m_signalTag;
-  return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_signals, &event) == 0;
-}
-
-int Server::Run() {
-  std::string error;
-  m_replies = PrepareReplies(m_options, &error);
-  if (!m_replies) {
-    Log("%s", error.c_str());
-    std::fflush(m_log);
-    return 1;
-  }
-  m_epoll = epoll_create1(EPOLL_CLOEXEC);
-  if (m_epoll < 0 || !TakeSignals()) {
-    Log("cannot set up the event loop (%s)", std::strerror(errno));
-    std::fflush(m_log);
-    return 1;
-  }
-  const size_t descriptors = RaiseDescriptorLimit();
-  m_maxConnections = std::min(m_options.maxConnections, descriptors > 2 * kReservedFds ? descriptors - kReservedFds
-                                                                                        : kReservedFds);
-  if (!Listen()) {
-    std::fflush(m_log);
-    return 1;
-  }
-  sockaddr_storage local{};
-  socklen_t localSize = sizeof local;
-  getsockname(m_listen, reinterpret_cast<sockaddr*>(&local), &localSize);
-  const unsigned port = PeerOf(local).port;
-
-  switch (m_options.mode) {
-    case ReplyMode::Data:
-      Log("serving %s (%zu bytes in %zu chunks of up to %zu bytes) on %s:%u", m_options.listFile.c_str(),
-          m_replies->listSize, m_replies->records, m_replies->chunkSize, m_options.bindHost.c_str(), port);
-      break;
-    case ReplyMode::Status:
-      Log("answering with a status on %s:%u", m_options.bindHost.c_str(), port);
-      break;
-    case ReplyMode::Silent:
-      Log("never answering on %s:%u", m_options.bindHost.c_str(), port);
-      break;
-    case ReplyMode::BadRecord:
-      Log("answering with a bad record on %s:%u", m_options.bindHost.c_str(), port);
-      break;
-  }
-  const std::string perAddress = m_options.maxPerAddress ? std::to_string(m_options.maxPerAddress) : "any number";
-  Log("limits: %zu connections%s, %s per address, a backlog of %d; a request within %s, a stalled reply for %s; "
-      "%zu bytes per connection besides the kernel's socket buffers",
-      m_maxConnections, m_maxConnections < m_options.maxConnections ? " (all the descriptor limit allows)" : "",
-      perAddress.c_str(), GrantedBacklog(), Seconds(m_options.requestTimeoutMs).c_str(),
-      Seconds(m_options.sendTimeoutMs).c_str(), sizeof(Connection));
-
+void Server::Run() {
   epoll_event events[kEpollBatch];
   for (;;) {
     m_now = NowMs();
     if (m_stopping && (m_open == 0 || m_stopNow || m_now >= m_stopDeadline)) break;
-    std::fflush(m_log);
+    std::fflush(m_shared.log);
     const int ready = epoll_wait(m_epoll, events, kEpollBatch, NextTimeoutMs());
     if (ready < 0 && errno != EINTR) {
       Log("the event loop failed (%s)", std::strerror(errno));
@@ -357,8 +292,8 @@ int Server::Run() {
       void* tag = events[i].data.ptr;
       if (tag == &m_listenTag)
         AcceptAll();
-      else if (tag == &m_signalTag)
-        OnSignals();
+      else if (tag == &m_wakeTag)
+        OnWake();
       else
         OnEvent(static_cast<Connection*>(tag));
     }
@@ -376,9 +311,7 @@ int Server::Run() {
   while (m_sending.head) Close(m_sending.head, "dropped: the server stopped before the reply was sent");
   for (DeadlineQueue* q : {&m_requests, &m_holding, &m_lingering})
     while (q->head) Close(q->head, "closed: the server stopped");
-  Log("stopped");
-  std::fflush(m_log);
-  return 0;
+  std::fflush(m_shared.log);
 }
 
 int Server::NextTimeoutMs() const {
@@ -408,16 +341,21 @@ void Server::AcceptAll() {
       return;
     }
     const Peer peer = PeerOf(address);
-    if (m_open >= m_maxConnections) {
-      Log("refused %s: %zu connections open, the limit", PeerText(peer).c_str(), m_open);
+    if (m_shared.open.load() >= m_shared.maxConnections) {
+      Log("refused %s: %zu connections open, the limit", PeerText(peer).c_str(), m_shared.maxConnections);
       close(fd);
       continue;
     }
-    if (m_options.maxPerAddress && m_perAddress[AddressKey(peer)] >= m_options.maxPerAddress) {
-      Log("refused %s: %zu connections open from its address, the limit", PeerText(peer).c_str(),
-          m_options.maxPerAddress);
-      close(fd);
-      continue;
+    if (m_options.maxPerAddress) {
+      std::lock_guard<std::mutex> lock(m_shared.addressLock);
+      size_t& count = m_shared.perAddress[AddressKey(peer)];
+      if (count >= m_options.maxPerAddress) {
+        Log("refused %s: %zu connections open from its address, the limit", PeerText(peer).c_str(),
+            m_options.maxPerAddress);
+        close(fd);
+        continue;
+      }
+      ++count;
     }
     Open(fd, peer);
   }
@@ -431,7 +369,7 @@ void Server::Open(int fd, const Peer& peer) {
   c->peer = peer;
   c->opened = m_now;
   ++m_open;
-  if (m_options.maxPerAddress) ++m_perAddress[AddressKey(peer)];
+  ++m_shared.open;
   m_requests.Add(c, m_now);
   ReadMore(c);  // the request has usually arrived by the time the connection is accepted
 }
@@ -536,10 +474,11 @@ void Server::OnRequest(Connection* c, const unsigned char* body, uint32_t length
       Log("request from %s (pairs:%s): answering with a record that is not '$'", peer.c_str(), pairs.c_str());
       break;
     case ReplyMode::Data:
-      Log("request from %s (pairs:%s): answering %zu chunks", peer.c_str(), pairs.c_str(), m_replies->records);
       break;
   }
-  c->reply = m_replies;
+  c->reply = m_shared.replies.load();
+  if (m_options.mode == ReplyMode::Data)
+    Log("request from %s (pairs:%s): answering %zu chunks", peer.c_str(), pairs.c_str(), c->reply->records);
   c->sent = 0;
   MoveTo(c, Phase::Sending, m_sending);
 }
@@ -594,9 +533,11 @@ void Server::Close(Connection* c, const std::string& outcome) {
   c->fd = -1;
   c->reply.reset();
   --m_open;
+  --m_shared.open;
   if (m_options.maxPerAddress) {
-    auto it = m_perAddress.find(AddressKey(c->peer));
-    if (it != m_perAddress.end() && --it->second == 0) m_perAddress.erase(it);
+    std::lock_guard<std::mutex> lock(m_shared.addressLock);
+    auto it = m_shared.perAddress.find(AddressKey(c->peer));
+    if (it != m_shared.perAddress.end() && --it->second == 0) m_shared.perAddress.erase(it);
   }
   m_closed.push_back(c);
 }
@@ -613,16 +554,14 @@ void Server::ExpireDeadlines() {
   }
 }
 
-void Server::OnSignals() {
-  signalfd_siginfo info{};
-  while (read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    if (info.ssi_signo == SIGHUP)
-      Reload();
-    else if (!m_stopping)
-      BeginStop();
-    else
-      m_stopNow = true;  // asked twice: do not wait for the replies
+void Server::OnWake() {
+  eventfd_t asked = 0;
+  if (eventfd_read(m_wake, &asked) != 0) return;
+  if (!m_stopping) {
+    BeginStop();
+    --asked;
   }
+  if (asked > 0) m_stopNow = true;  // asked twice: do not wait for the replies
 }
 
 void Server::BeginStop() {
@@ -652,26 +591,175 @@ void Server::BeginStop() {
       waiting, Seconds(m_options.shutdownGraceMs).c_str());
 }
 
-void Server::Reload() {
+size_t RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
+}
+
+// A listener on the options' address and the given port; -1 after logging
+// why not. Several loops share a port with SO_REUSEPORT, and only then: one
+// loop alone must not be able to share its port with a server started twice.
+int Listen(const ServerOptions& options, uint16_t port, bool sharePort, FILE* log) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const int resolved = getaddrinfo(options.bindHost.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    Log(log, "cannot listen on %s:%u (%s)", options.bindHost.c_str(), port, gai_strerror(resolved));
+    return -1;
+  }
+  int listener = -1, error = 0;
+  for (addrinfo* a = found; a && listener < 0; a = a->ai_next) {
+    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    const int on = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        (!sharePort || setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) == 0) &&
+        bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, kListenBacklog) == 0) {
+      listener = fd;
+      break;
+    }
+    error = errno;
+    if (fd >= 0) close(fd);
+  }
+  freeaddrinfo(found);
+  if (listener < 0) Log(log, "cannot listen on %s:%u (%s)", options.bindHost.c_str(), port, std::strerror(error));
+  return listener;
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+  return PeerOf(local).port;
+}
+
+void LogStart(const Shared& shared, const ReplySet& replies, unsigned port) {
+  const ServerOptions& o = shared.options;
+  switch (o.mode) {
+    case ReplyMode::Data:
+      Log(shared.log, "serving %s (%zu bytes in %zu chunks of up to %zu bytes) on %s:%u", o.listFile.c_str(),
+          replies.listSize, replies.records, replies.chunkSize, o.bindHost.c_str(), port);
+      break;
+    case ReplyMode::Status:
+      Log(shared.log, "answering with a status on %s:%u", o.bindHost.c_str(), port);
+      break;
+    case ReplyMode::Silent:
+      Log(shared.log, "never answering on %s:%u", o.bindHost.c_str(), port);
+      break;
+    case ReplyMode::BadRecord:
+      Log(shared.log, "answering with a bad record on %s:%u", o.bindHost.c_str(), port);
+      break;
+  }
+  const std::string perAddress = o.maxPerAddress ? std::to_string(o.maxPerAddress) : "any number";
+  Log(shared.log,
+      "limits: %zu connections%s, %s per address, %d %s, a backlog of %d; a request within %s, a stalled reply "
+      "for %s; %zu bytes per connection besides the kernel's socket buffers",
+      shared.maxConnections, shared.maxConnections < o.maxConnections ? " (all the descriptor limit allows)" : "",
+      perAddress.c_str(), o.threads, o.threads == 1 ? "thread" : "threads", GrantedBacklog(),
+      Seconds(o.requestTimeoutMs).c_str(), Seconds(o.sendTimeoutMs).c_str(), sizeof(Connection));
+}
+
+void Reload(Shared& shared) {
   std::string error;
-  std::shared_ptr<const ReplySet> fresh = PrepareReplies(m_options, &error);
+  std::shared_ptr<const ReplySet> fresh = PrepareReplies(shared.options, &error);
   if (!fresh) {
-    Log("reload failed, still serving the previous list: %s", error.c_str());
+    Log(shared.log, "reload failed, still serving the previous list: %s", error.c_str());
     return;
   }
-  m_replies = fresh;
-  if (m_options.mode == ReplyMode::Data)
-    Log("reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", m_options.listFile.c_str(), m_replies->listSize,
-        m_replies->records, m_replies->chunkSize);
+  shared.replies.store(fresh);
+  if (shared.options.mode == ReplyMode::Data)
+    Log(shared.log, "reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", shared.options.listFile.c_str(),
+        fresh->listSize, fresh->records, fresh->chunkSize);
   else
-    Log("reload asked: nothing to reload without a list");
+    Log(shared.log, "reload asked: nothing to reload without a list");
+}
+
+// The main thread's part: start the loops, then take the signals until they
+// have all ended.
+int Serve(Shared& shared) {
+  std::string error;
+  std::shared_ptr<const ReplySet> replies = PrepareReplies(shared.options, &error);
+  if (!replies) {
+    Log(shared.log, "%s", error.c_str());
+    return 1;
+  }
+  shared.replies.store(replies);
+  const size_t descriptors = RaiseDescriptorLimit();
+  shared.maxConnections = std::min(shared.options.maxConnections,
+                                   descriptors > 2 * kReservedFds ? descriptors - kReservedFds : kReservedFds);
+
+  const bool sharePort = shared.options.threads > 1;
+  std::vector<std::unique_ptr<Server>> loops;
+  uint16_t port = shared.options.port;
+  for (int i = 0; i < shared.options.threads; ++i) {
+    const int listener = Listen(shared.options, port, sharePort, shared.log);
+    if (listener < 0) return 1;
+    port = LocalPort(listener);  // a free port picked for the first loop serves the others too
+    loops.push_back(std::make_unique<Server>(shared, listener));
+    if (!loops.back()->Prepare()) {
+      Log(shared.log, "cannot set up the event loop (%s)", std::strerror(errno));
+      return 1;
+    }
+  }
+  // Blocked before the loops start, so that only this thread takes them, and
+  // before the first log line, after which a test may send them. They stay
+  // blocked: the program ends after this, and one that arrives meanwhile
+  // must not end it some other way.
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&mask, sig);
+  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+  const int signals = signalfd(-1, &mask, SFD_CLOEXEC);
+  const int ended = eventfd(0, EFD_CLOEXEC);  // written when a loop has ended
+  if (signals < 0 || ended < 0) {
+    Log(shared.log, "cannot take the signals (%s)", std::strerror(errno));
+    return 1;
+  }
+  LogStart(shared, *replies, port);
+  std::fflush(shared.log);  // the loops flush on their own turns; this thread's lines must not wait for them
+
+  std::vector<std::thread> threads;
+  for (auto& loop : loops)
+    threads.emplace_back([&loop, ended] {
+      loop->Run();
+      eventfd_write(ended, 1);
+    });
+  for (size_t running = threads.size(); running > 0;) {
+    pollfd waits[2] = {{signals, POLLIN, 0}, {ended, POLLIN, 0}};
+    if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
+    eventfd_t count = 0;
+    if ((waits[1].revents & POLLIN) && eventfd_read(ended, &count) == 0) running -= std::min<size_t>(count, running);
+    signalfd_siginfo info{};
+    if ((waits[0].revents & POLLIN) && read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      if (info.ssi_signo == SIGHUP)
+        Reload(shared);
+      else
+        for (auto& loop : loops) loop->AskToStop();
+      std::fflush(shared.log);
+    }
+  }
+  for (std::thread& t : threads) t.join();
+  close(signals);
+  close(ended);
+  Log(shared.log, "stopped");
+  return 0;
 }
 
 }  // namespace
 
 int RunServer(const ServerOptions& options, FILE* log) {
-  Server server(options, log);
-  return server.Run();
+  Shared shared(options, log);
+  const int result = Serve(shared);
+  std::fflush(log);
+  return result;
 }
 
 }  // namespace wren_tools

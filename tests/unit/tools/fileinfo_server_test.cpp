@@ -596,4 +596,22 @@ TEST_F(FileInfoServerTest, StopLetsRepliesInFlightFinish) {
   EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
 }
 
+// Loops on several threads share the port, the reload and the stop.
+TEST_F(FileInfoServerTest, ThreadsShareThePortTheReloadAndTheStop) {
+  const Bytes before = RandomBytes(3000), after = RandomBytes(7000);
+  const std::string path = ListFile(before);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--threads", "3", path})) << server.log();
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 30; ++i) clients.push_back(std::make_unique<Client>(server.port()));
+  for (auto& c : clients) EXPECT_EQ(FetchList(*c), before);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(after.data()), static_cast<std::streamsize>(after.size()));
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reloaded " + path)) << server.log();
+  for (auto& c : clients) EXPECT_EQ(FetchList(*c), after);
+  EXPECT_EQ(server.Signal(SIGTERM), 0);
+  EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
+}
+
 }  // namespace
