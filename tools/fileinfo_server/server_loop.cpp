@@ -191,7 +191,16 @@ struct Shared {
   FILE* log;
   size_t maxConnections = 0;
   std::atomic<size_t> open{0};
-  std::atomic<std::shared_ptr<const ReplySet>> replies;
+  std::shared_ptr<const ReplySet> Replies() {
+    std::lock_guard<std::mutex> lock(repliesLock);
+    return replies;
+  }
+  void SetReplies(std::shared_ptr<const ReplySet> fresh) {
+    std::lock_guard<std::mutex> lock(repliesLock);
+    replies.swap(fresh);
+  }
+  std::mutex repliesLock;  // a reload swaps the replies while the loops take them
+  std::shared_ptr<const ReplySet> replies;
   std::mutex addressLock;  // only taken with --max-per-address
   std::unordered_map<std::string, size_t> perAddress;
 };
@@ -476,7 +485,7 @@ void Server::OnRequest(Connection* c, const unsigned char* body, uint32_t length
     case ReplyMode::Data:
       break;
   }
-  c->reply = m_shared.replies.load();
+  c->reply = m_shared.Replies();
   if (m_options.mode == ReplyMode::Data)
     Log("request from %s (pairs:%s): answering %zu chunks", peer.c_str(), pairs.c_str(), c->reply->records);
   c->sent = 0;
@@ -674,7 +683,7 @@ void Reload(Shared& shared) {
     Log(shared.log, "reload failed, still serving the previous list: %s", error.c_str());
     return;
   }
-  shared.replies.store(fresh);
+  shared.SetReplies(fresh);
   if (shared.options.mode == ReplyMode::Data)
     Log(shared.log, "reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", shared.options.listFile.c_str(),
         fresh->listSize, fresh->records, fresh->chunkSize);
@@ -691,7 +700,7 @@ int Serve(Shared& shared) {
     Log(shared.log, "%s", error.c_str());
     return 1;
   }
-  shared.replies.store(replies);
+  shared.SetReplies(replies);
   const size_t descriptors = RaiseDescriptorLimit();
   shared.maxConnections = std::min(shared.options.maxConnections,
                                    descriptors > 2 * kReservedFds ? descriptors - kReservedFds : kReservedFds);
