@@ -16,12 +16,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <sys/eventfd.h>
 
 #include <algorithm>
 #include <array>
@@ -46,7 +45,8 @@ namespace {
 constexpr int kLengthHeader = 2;
 constexpr int kEpollBatch = 256;
 constexpr int kListenBacklog = 65535;  // the kernel lowers it to net.core.somaxconn
-constexpr size_t kReservedFds = 32;    // log, epoll, signals, listener and whatever the C library opens
+constexpr size_t kReservedFds = 32;    // log, signals, list reads and whatever the C library opens
+constexpr size_t kFdsPerLoop = 3;      // epoll, wake-up, listener
 constexpr int kAcceptPauseMs = 100;    // after running out of descriptors or memory
 constexpr int kLingerMs = 2000;        // for the client's close after the last reply of a stopping server
 
@@ -702,8 +702,9 @@ int Serve(Shared& shared) {
   }
   shared.SetReplies(replies);
   const size_t descriptors = RaiseDescriptorLimit();
-  shared.maxConnections = std::min(shared.options.maxConnections,
-                                   descriptors > 2 * kReservedFds ? descriptors - kReservedFds : kReservedFds);
+  const size_t reserved = kReservedFds + kFdsPerLoop * static_cast<size_t>(shared.options.threads);
+  shared.maxConnections =
+      std::min(shared.options.maxConnections, descriptors > 2 * reserved ? descriptors - reserved : reserved);
 
   const bool sharePort = shared.options.threads > 1;
   std::vector<std::unique_ptr<Server>> loops;
