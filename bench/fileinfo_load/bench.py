@@ -5,9 +5,12 @@ Starts, on 127.0.0.1 with free ports, wren-fileinfo-server serving a file list
 and nginx serving the same bytes as a static file, then runs wren-fileinfo-load
 against each, case by case and side by side, and prints fetches/s, failures,
 p50/p99 and our server's fetches/s as a ratio of nginx's. Everything started
-here is stopped at the end; each load run is bounded by --time-limit.
+here is stopped at the end; each load run is bounded by --time-limit. Each
+case runs --repeat times per server, in turn; the table shows the run with the
+median fetches/s and the fetches and failures of all runs together.
 
-usage: bench.py [--build build/native] [--list FILELIST] [--threads N] [--cases 200x3,1000x2,5000s+20x3]
+usage: bench.py [--build build/native] [--list FILELIST] [--threads N] [--repeat 3]
+                [--cases 200x3,1000x2,5000s+20x3]
   A case is CLIENTSxROUNDS, optionally after SLOWs: that many slow clients (one
   byte, then nothing) are connected before the ordinary clients start.
   Without --list the list is 41 886 pseudo-random bytes: the size of a packed
@@ -120,6 +123,16 @@ def run_load(load, port, list_path, clients, rounds, slow, http):
     return result
 
 
+def median_run(runs):
+    """The run with the median fetches/s, with the failures of all runs."""
+    ordered = sorted(runs, key=lambda r: float(r['fetches_per_s']))
+    median = dict(ordered[len(ordered) // 2])
+    median['failed'] = str(sum(int(r['failed']) for r in runs))
+    median['fetched'] = str(sum(int(r['fetched']) for r in runs))
+    median['note'] = '; '.join(r['note'] for r in runs if r['note'])
+    return median
+
+
 def parse_case(text):
     match = re.fullmatch(r'(?:(\d+)s\+)?(\d+)x(\d+)', text)
     if not match:
@@ -132,6 +145,8 @@ def main():
     parser.add_argument('--build', default=os.path.join(ROOT, 'build', 'native'))
     parser.add_argument('--list', help='the list bytes to serve (default: %d pseudo-random bytes)' % LIST_SIZE)
     parser.add_argument('--nginx', default=shutil.which('nginx') or '/usr/sbin/nginx')
+    parser.add_argument('--repeat', type=int, default=3, choices=range(1, 11),
+                        help='runs of each case per server, taken in turn; the median is shown (default 3)')
     parser.add_argument('--threads', type=int, default=os.cpu_count(),
                         help="our server's event loops (default: one per core, as nginx's workers)")
     parser.add_argument('--cases', default='200x3,1000x2,5000s+20x3',
@@ -168,9 +183,13 @@ def main():
         print('-' * len(header))
         for slow, clients, rounds in args.cases:
             name = ('%d slow + ' % slow if slow else '') + '%d x %d' % (clients, rounds)
+            runs = {'ours': [], 'nginx': []}
+            for _ in range(args.repeat):  # in turn, so that both see the same moments of a busy machine
+                for label, port, http in (('ours', ours_port, False), ('nginx', nginx_port, True)):
+                    runs[label].append(run_load(load, port, list_path, clients, rounds, slow, http))
             results = {}
-            for label, port, http in (('ours', ours_port, False), ('nginx', nginx_port, True)):
-                r = results[label] = run_load(load, port, list_path, clients, rounds, slow, http)
+            for label in ('ours', 'nginx'):
+                r = results[label] = median_run(runs[label])
                 extra = ''
                 if slow:
                     extra = '  slow: %s held, %s still open after the load, %s dropped within %d s (median %s s)' % (
