@@ -79,12 +79,16 @@ bool ParseCommandLine(const std::string& arguments, CCommandLine* line) {
   *line = CCommandLine{};
   const std::vector<std::string> words = SplitArguments(arguments);
   if (ParseWords(words, line)) return true;
-  // A quiet start with a bad line still wants no window: only the log and
-  // the exit code tell about it.
+  // A quiet start with a bad line still wants no window, and its log where
+  // it asked for it: only the log and the exit code tell about the line.
   line->mode = RunMode::Wizard;
-  for (const std::string& word : words)
-    if (word.size() > 1 && (word[0] == '/' || word[0] == '-') && Lower(word.substr(1)) == "quiet")
-      line->mode = RunMode::Quiet;
+  line->strLog.clear();
+  for (const std::string& word : words) {
+    if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) continue;
+    const std::string option = Lower(word.substr(1));
+    if (option == "quiet") line->mode = RunMode::Quiet;
+    if (option.compare(0, 4, "log=") == 0 && word.size() > 5) line->strLog = word.substr(5);
+  }
   return false;
 }
 

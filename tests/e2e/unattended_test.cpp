@@ -25,7 +25,6 @@ enum : unsigned {
   kNoConnection = 10302,
   kMaintenance = 10309,
   kBadOption = 10010,
-  kLogNote = 6020,
 };
 
 constexpr DWORD kRunWaitMs = 240000;
@@ -85,7 +84,9 @@ class Unattended : public WizardScenario {
         return code;
       }
     }
-    if (windowless) EXPECT_FALSE(sawWindow) << arguments;
+    if (windowless) {
+      EXPECT_FALSE(sawWindow) << arguments;
+    }
     return code;
   }
 

@@ -91,6 +91,10 @@ TEST(CommandLine, RefusedLinesNameTheOption) {
     EXPECT_EQ(line.strBadOption, c.bad);
     EXPECT_EQ(line.mode, c.mode);
   }
+  // The log still goes where the line asked, wherever /log stands.
+  CCommandLine line;
+  EXPECT_FALSE(ParseCommandLine("/quiet /frobnicate /log=C:\\a.log", &line));
+  EXPECT_EQ(line.strLog, "C:\\a.log");
 }
 
 TEST(ExitCodes, OnePerOutcome) {
