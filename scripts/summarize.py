@@ -4,8 +4,11 @@
 A GoogleTest program counts each of its test cases (from the XML it leaves in
 test-results/); any other ctest entry (fuzzers, scripted end-to-end runs)
 counts as one. A program that failed without saying which case failed (a crash,
-a time-out) counts as one failure more. Prints one line per build folder and,
-last, "N passed, N failed". Exits 1 when anything failed."""
+a time-out) counts as one failure more. A Windows test program that Wine failed to start
+and cmake/wine-run started again is counted as retried (test-results/
+wine-retries.log). Prints one line per build folder, with the time its build
+and its tests took, and, last, "N passed, N failed" and the retries.
+Exits 1 when anything failed."""
 import os
 import sys
 import xml.etree.ElementTree as ET
@@ -51,18 +54,39 @@ def folder_counts(build):
     return passed, failed, skipped, ''
 
 
+def retries(build):
+    try:
+        with open(os.path.join(build, 'test-results', 'wine-retries.log')) as log:
+            return sum(1 for line in log if line.strip())
+    except OSError:
+        return 0
+
+
+def times(build):
+    try:
+        with open(os.path.join(build, 'test-times')) as f:
+            built, tested = (int(v) for v in f.read().split())
+    except (OSError, ValueError):
+        return ''
+    minutes = lambda s: '%dm%02ds' % divmod(s, 60)
+    return '(build %s, tests %s)' % (minutes(built), minutes(tested))
+
+
 def main(args):
     broken = {a.split('=', 1)[1] for a in args if a.startswith('--broken=')}
-    total_p = total_f = total_s = 0
+    total_p = total_f = total_r = 0
     for build in (a for a in args if not a.startswith('--')):
         name = os.path.basename(build)
+        r = 0
         if name in broken:
             p, f, s, note = 0, 1, 0, 'did not build'
         else:
             p, f, s, note = folder_counts(build)
-        print('%-12s %d passed, %d failed, %d skipped %s' % (name + ':', p, f, s, note))
-        total_p, total_f, total_s = total_p + p, total_f + f, total_s + s
-    print('%d passed, %d failed' % (total_p, total_f))
+            r = retries(build)
+            note = ' '.join(n for n in (note, times(build)) if n)
+        print('%-12s %d passed, %d failed, %d skipped, %d retried %s' % (name + ':', p, f, s, r, note))
+        total_p, total_f, total_r = total_p + p, total_f + f, total_r + r
+    print('%d passed, %d failed, %d retried' % (total_p, total_f, total_r))
     return 1 if total_f else 0
 
 

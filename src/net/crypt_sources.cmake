@@ -1,18 +1,18 @@
 # Record encryption of the middleware: Blowfish and Rijndael, the chunked
 # stream and the Diffie-Hellman key exchange. The ciphers need nothing; the
-# exchange needs libcrypto's big numbers. A build without libcrypto (the
-# cross build, unless one is installed for mingw-w64) keeps the ciphers but
-# refuses contexts with cipher flags.
+# exchange takes its big numbers from libgcrypt, which the Windows build links
+# statically (with libgpg-error) so that each exe stands alone.
 target_sources(wren_net PRIVATE blowfish.cpp rijndael.cpp sha1.cpp crypt.cpp dh.cpp)
 target_link_libraries(wren_net PUBLIC wren_platform)
 if(WREN_WINDOWS)
-  find_package(OpenSSL QUIET COMPONENTS Crypto)
+  find_library(WREN_GCRYPT_LIBRARY NAMES libgcrypt.a REQUIRED)
+  find_library(WREN_GPG_ERROR_LIBRARY NAMES libgpg-error.a REQUIRED)
+  set(gpg_error_needs ws2_32)
 else()
-  find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+  find_library(WREN_GCRYPT_LIBRARY NAMES gcrypt REQUIRED)
+  find_library(WREN_GPG_ERROR_LIBRARY NAMES gpg-error REQUIRED)
+  set(gpg_error_needs)
 endif()
-if(OpenSSL_FOUND)
-  target_compile_definitions(wren_net PRIVATE WREN_HAVE_LIBCRYPTO=1)
-  target_link_libraries(wren_net PUBLIC OpenSSL::Crypto)
-else()
-  message(STATUS "libcrypto not found for this target: encrypted contexts are refused")
-endif()
+find_path(WREN_GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)
+target_include_directories(wren_net PUBLIC ${WREN_GCRYPT_INCLUDE_DIR})
+target_link_libraries(wren_net PUBLIC ${WREN_GCRYPT_LIBRARY} ${WREN_GPG_ERROR_LIBRARY} ${gpg_error_needs})

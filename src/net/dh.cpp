@@ -12,10 +12,7 @@
 #include "platform/random.h"
 #include "platform/system.h"
 
-#if WREN_HAVE_LIBCRYPTO
-#include <openssl/bn.h>
-#include <openssl/crypto.h>
-#endif
+#include <gcrypt.h>
 
 const char NET_DH_GENERATOR[] = "2";
 const char NET_DH_PRIME[] =
@@ -65,6 +62,11 @@ bool IsHexNumber(const char* text) {
   for (; text[n] != '\0'; ++n)
     if (n >= NET_KEYEX_MAX_NUMBER || HexValue(text[n]) < 0) return false;
   return true;
+}
+
+void Wipe(void* p, size_t n) {
+  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
+  while (n--) *v++ = 0;
 }
 
 void PutText(uint8_t* out, int32_t* pos, const char* text) {
@@ -127,51 +129,67 @@ void net_key_from_hex(const char* text, uint8_t* key, int key_len) {
   }
 }
 
-#if WREN_HAVE_LIBCRYPTO
+bool net_keyex_available() {
+  // libgcrypt must be set up once before its first use; a shared library
+  // older than the headers we were built with is not usable.
+  static const bool ready = [] {
+    if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+      net_log_important("Fatal: libgcrypt is older than %s\n", GCRYPT_VERSION);
+      return false;
+    }
+    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    }
+    return true;
+  }();
+  return ready;
+}
 
-bool net_keyex_available() { return true; }
+namespace {
+
+// Writes a number as uppercase hexadecimal text of whole bytes without
+// leading zero bytes, "0" for zero: the form the peers have always sent.
+bool PrintHex(gcry_mpi_t n, char* out, int size) {
+  unsigned char bytes[NET_KEYEX_TEXT_ROOM / 2];
+  size_t len = 0;
+  if (gcry_mpi_print(GCRYMPI_FMT_USG, bytes, sizeof bytes, &len, n) != 0) return false;
+  static const char kDigits[] = "0123456789ABCDEF";
+  char text[NET_KEYEX_TEXT_ROOM + 1] = "0";
+  for (size_t i = 0; i < len; ++i) {
+    text[2 * i] = kDigits[bytes[i] >> 4];
+    text[2 * i + 1] = kDigits[bytes[i] & 15];
+  }
+  if (len > 0) text[2 * len] = '\0';
+  std::snprintf(out, static_cast<size_t>(size), "%s", text);
+  Wipe(bytes, sizeof bytes);
+  Wipe(text, sizeof text);
+  return true;
+}
+
+}  // namespace
 
 int net_modexp_hex(const char* base, const char* modulus, const char* exponent, char* out,
                    int size) {
   if (out == nullptr || size <= 0) return -1;
   out[0] = '\0';
   if (!IsHexNumber(base) || !IsHexNumber(modulus) || !IsHexNumber(exponent)) return -1;
-  BIGNUM* b = BN_new();
-  BIGNUM* m = BN_new();
-  BIGNUM* e = BN_new();
-  BIGNUM* r = BN_new();
-  BN_CTX* ctx = BN_CTX_new();
+  if (!net_keyex_available()) return -1;
+  gcry_mpi_t b = nullptr, m = nullptr, e = nullptr;
+  gcry_mpi_t r = gcry_mpi_new(0);
   int result = -1;
-  if (b && m && e && r && ctx && BN_hex2bn(&b, base) && BN_hex2bn(&m, modulus) &&
-      BN_hex2bn(&e, exponent) && !BN_is_zero(m) && BN_mod_exp(r, b, e, m, ctx)) {
-    char* hex = BN_bn2hex(r);
-    if (hex != nullptr) {
-      std::snprintf(out, static_cast<size_t>(size), "%s", hex);
-      OPENSSL_free(hex);
-      result = 0;
-    }
+  if (gcry_mpi_scan(&b, GCRYMPI_FMT_HEX, base, 0, nullptr) == 0 &&
+      gcry_mpi_scan(&m, GCRYMPI_FMT_HEX, modulus, 0, nullptr) == 0 &&
+      gcry_mpi_scan(&e, GCRYMPI_FMT_HEX, exponent, 0, nullptr) == 0 &&
+      gcry_mpi_cmp_ui(m, 0) != 0) {
+    gcry_mpi_powm(r, b, e, m);
+    if (PrintHex(r, out, size)) result = 0;
   }
-  // The exponent is a secret: wipe every number before it goes back.
-  for (BIGNUM* n : {b, m, e, r}) {
-    if (n != nullptr) {
-      BN_clear(n);
-      BN_free(n);
-    }
-  }
-  if (ctx != nullptr) BN_CTX_free(ctx);
+  // The exponent is a secret: libgcrypt wipes a number's memory when it is
+  // released.
+  for (gcry_mpi_t n : {b, m, e, r}) gcry_mpi_release(n);
   return result;
 }
-
-#else
-
-bool net_keyex_available() { return false; }
-
-int net_modexp_hex(const char*, const char*, const char*, char* out, int size) {
-  if (out != nullptr && size > 0) out[0] = '\0';
-  return -1;
-}
-
-#endif
 
 void net_keyex_write_client_hello(uint8_t* out, int32_t key_length) {
   PutBE32(out, NET_CRYPT_VERSION);
@@ -254,11 +272,6 @@ void Keep(char (&field)[N], const char* text) {
   if (n > N - 1) n = N - 1;
   std::memcpy(field, text, n);
   field[n] = '\0';
-}
-
-void Wipe(void* p, size_t n) {
-  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-  while (n--) *v++ = 0;
 }
 
 // Private exponent and the public value for it; false when the group's

@@ -25,7 +25,8 @@ constexpr int NET_KEYEX_SERVER_ROOM = 800;
 extern const char NET_DH_GENERATOR[];
 extern const char NET_DH_PRIME[];
 
-// Whether this build can run the exchange (the big-number library is there).
+// Whether the exchange can run: libgcrypt is there, no older than the headers
+// this was built with, and set up (on the first call).
 bool net_keyex_available();
 
 // Writes a fresh private exponent as 40 lowercase hexadecimal digits, cut to

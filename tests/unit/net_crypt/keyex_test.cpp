@@ -1,5 +1,6 @@
 // Key exchange: exponents, modular exponentiation, key bytes from text, the
 // three messages, and both sides' steps run over connection queues.
+#include <gcrypt.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +14,6 @@
 #include "net/cipher_hook.h"
 #include "net/core.h"
 #include "net/dh.h"
-
-#if __has_include(<openssl/bn.h>)
-#include <openssl/bn.h>
-#define HAVE_BN_HEADERS 1
-#endif
 
 namespace {
 
@@ -107,14 +103,16 @@ TEST(ServerGroup, PrimeIsThe1024BitSafePrime) {
   ASSERT_EQ(256u, std::strlen(NET_DH_PRIME));
   EXPECT_TRUE(IsLowerHex(NET_DH_PRIME));
   REQUIRE_KEYEX();
-#if HAVE_BN_HEADERS
-  BIGNUM* ours = nullptr;
-  ASSERT_EQ(256, BN_hex2bn(&ours, NET_DH_PRIME));
-  BIGNUM* published = BN_get_rfc2409_prime_1024(nullptr);
-  EXPECT_EQ(0, BN_cmp(ours, published));
-  BN_free(published);
-  BN_free(ours);
-#endif
+  // A safe prime p of exactly 1024 bits: p and (p - 1) / 2 are both prime.
+  gcry_mpi_t p = nullptr;
+  ASSERT_EQ(0u, gcry_mpi_scan(&p, GCRYMPI_FMT_HEX, NET_DH_PRIME, 0, nullptr));
+  EXPECT_EQ(1024u, gcry_mpi_get_nbits(p));
+  EXPECT_EQ(0u, gcry_prime_check(p, 0));
+  gcry_mpi_t q = gcry_mpi_new(0);
+  gcry_mpi_rshift(q, p, 1);
+  EXPECT_EQ(0u, gcry_prime_check(q, 0));
+  gcry_mpi_release(q);
+  gcry_mpi_release(p);
 }
 
 TEST(KeyFromHex, ConversionRules) {
