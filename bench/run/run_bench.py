@@ -429,7 +429,9 @@ class Wine:
         self.prefix = os.path.join(build_dir, 'wineprefix')
 
     def env(self, **extra):
-        env = dict(os.environ, WREN_BUILD_DIR=self.build_dir)
+        # A prefix of its own that lasts between runs (wine-run gives every
+        # start a fresh copy otherwise, and the Server value would be lost).
+        env = dict(os.environ, WREN_BUILD_DIR=self.build_dir, WREN_WINEPREFIX=self.prefix)
         env.pop('WREN_TRACE', None)
         env.update(extra)
         return env
