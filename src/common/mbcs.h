@@ -86,4 +86,25 @@ inline std::string ReplaceChar(std::string_view text, char from, char to) {
   return out;
 }
 
+// The key under which Windows would find a path: '/' and '\' alike, and
+// letters compared without case (single-byte and full-width Latin ones; the
+// trail byte of a double-byte character is never folded). Two paths name the
+// same file when their keys are equal.
+inline std::string PathKey(std::string_view path) {
+  std::string key(path);
+  for (size_t i = 0; i < key.size(); i = CharNext(key, i)) {
+    unsigned char c = static_cast<unsigned char>(key[i]);
+    if (CharLength(key, i) == 2) {
+      // Full-width A-Z (0x8260-0x8279) fold to a-z (0x8281-0x829A).
+      unsigned char t = static_cast<unsigned char>(key[i + 1]);
+      if (c == 0x82 && t >= 0x60 && t <= 0x79) key[i + 1] = static_cast<char>(t + 0x21);
+    } else if (c == '/') {
+      key[i] = '\\';
+    } else if (c >= 'A' && c <= 'Z') {
+      key[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return key;
+}
+
 }  // namespace mbcs

@@ -9,12 +9,12 @@
 int CCheckerCore::CheckInstalledFiles() {
   if (!PostAndWait(NOTIFY_CHECK_PHASE, m_strInstallerName.c_str(), 0)) return ENGINE_CHECK_NOTIFY_FAILED;
   m_listUpdate.clear();
+  AssignLocalNames();
 
   for (const std::unique_ptr<CCheckFile>& owned : m_listFiles) {
     CCheckFile* file = owned.get();
     const std::string path = m_strImageFolder + file->m_strName;
     if (!PostAndWait(NOTIFY_CHECK_FILE, file->m_strName.c_str())) return ENGINE_CHECK_NOTIFY_FAILED;
-    for (CDLFileInfo& part : file->m_aParts) part.m_strLocalName = DeriveLocalName(m_strBaseUrl, part.m_strRemoteName);
 
     auto needsInstall = [&] {
       file->m_wFlags |= FILE_FLAG_UPDATE;

@@ -128,6 +128,8 @@ int CCheckerCore::InstallAll() {
   auto extra = [&] { return static_cast<int>(((total & 0xFFFF) << 16) | (done & 0xFFFF)); };
 
   if (!PostAndWait(NOTIFY_INSTALL_PHASE, nullptr, 0, extra())) return ENGINE_INSTALL_ALL_NOTIFY_FAILED;
+  // Before the disk-space checks count what is free.
+  RemoveLeftoverTempFiles();
   int failure = 0;
   for (CCheckFile* file : m_listUpdate) {
     failure = InstallOne(file);

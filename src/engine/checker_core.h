@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/records.h"
@@ -72,6 +73,13 @@ class CCheckerCore {
   int PrepareDownload(CCheckFile* file);
   int InstallFile(CCheckFile* file);
 
+  // Gives every part its name in the download folder: the last component of
+  // its URL, unless a file of the list (or a folder on its way) has that path,
+  // or another part of the same file has that name; then a name of its own.
+  void AssignLocalNames();
+  // True when path is a target file of the list or a folder on its way.
+  bool IsListPath(const std::string& path) const;
+
   int m_nLeadNumber = 0;
   std::string m_strBaseUrl;
   std::string m_strImageFolder;     // ends with '\' once the worker runs
@@ -108,12 +116,23 @@ class CCheckerCore {
   int ReadParts(class CListReader& in, uint8_t flags, CCheckFile& file);
   // One attempt of InstallFile: 0, an attempt code with *detail, or -94.
   int InstallAttempt(CCheckFile& file, const std::string& destination, int* detail);
+  // The attempt's steps once its temporary file is open (out, closed here).
+  int JoinAndInstall(CCheckFile& file, const std::string& temp, plat::FileHandle out, const std::string& destination,
+                     int* detail);
   // Appends one part to the temporary file, feeding every byte written to
   // joined: 0 or an attempt code with *detail.
   int AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp, CCrc32& joined,
                  int* detail);
 
+  // A new temporary file's path in the download folder.
+  std::string MakeTempName() const;
+  // Deletes a part or temporary file of the run; never a file of the list.
+  bool DeleteRunFile(const std::string& path) const;
+  // Temporary files that earlier runs left in the download folder.
+  void RemoveLeftoverTempFiles() const;
+
   ListDataSource m_listSource;
+  std::unordered_set<std::string> m_setListPaths;  // PathKey of every list path
 };
 
 // Makes sure a non-empty folder ends with one '\' (found multibyte-aware).

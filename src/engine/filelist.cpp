@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "common/mbcs.h"
 #include "engine/byte_order.h"
@@ -130,9 +131,13 @@ bool IsSafeFileName(std::string_view name) {
 
 std::string UnsafeNameIn(const std::string& baseUrl, const CCheckFile& file) {
   if (!IsSafeRelativePath(file.m_strName)) return "unsafe target name: " + file.m_strName;
+  std::unordered_set<std::string> locals;
   for (const CDLFileInfo& part : file.m_aParts) {
     const std::string local = DeriveLocalName(baseUrl, part.m_strRemoteName);
     if (!IsSafeFileName(local)) return "unsafe local part name \"" + local + "\" of " + file.m_strName;
+    // Two parts in one place: the second download would replace the first.
+    if (!locals.insert(mbcs::PathKey(local)).second)
+      return "two parts of " + file.m_strName + " named \"" + local + "\"";
   }
   return std::string();
 }
@@ -153,9 +158,9 @@ int CCheckerCore::ReadParts(CListReader& in, uint8_t flags, CCheckFile& file) {
     if (!in.ReadText(nameLength, &part.m_strRemoteName)) return PARSE_UNREADABLE;
     return 0;
   }
-  // Entries cut off by the end of the data stay empty.
+  // Every promised entry must be there: a list cut short is not a shorter list.
   file.m_aParts.resize(partCount);
-  for (unsigned j = 0; j < partCount && !in.AtEnd(); ++j) {
+  for (unsigned j = 0; j < partCount; ++j) {
     CDLFileInfo& part = file.m_aParts[j];
     uint8_t partFlags;
     if (!in.ReadU8(&partFlags) || !in.ReadU32(&part.m_dwCrc) || !in.ReadCompact(&part.m_dwSize) ||
@@ -179,7 +184,10 @@ int CCheckerCore::ParseFileList(const void* data, size_t length) {
     // The installer is launched from the image folder: it must lie inside it.
     if (!m_strInstallerName.empty() && !IsSafeRelativePath(m_strInstallerName)) return PARSE_BAD_NAME;
 
-    for (uint32_t i = 0; i < recordCount && !in.AtEnd(); ++i) {
+    // Every promised record must be there: data cut off after k records
+    // would otherwise pass for a list of k files.
+    std::unordered_set<std::string> targets;
+    for (uint32_t i = 0; i < recordCount; ++i) {
       uint8_t flags;
       uint32_t crc, size, nameLength;
       uint64_t creation, lastWrite;
@@ -203,6 +211,9 @@ int CCheckerCore::ParseFileList(const void* data, size_t length) {
       // Every name is joined to a folder the user chose; one that could leave
       // it stops the run before anything is written.
       if (result == 0 && !UnsafeNameIn(m_strBaseUrl, *file).empty()) result = PARSE_BAD_NAME;
+      // Two records for one file on Windows: one would overwrite the other,
+      // and the check could never be satisfied.
+      if (result == 0 && !targets.insert(mbcs::PathKey(file->m_strName)).second) result = PARSE_BAD_NAME;
       m_listFiles.push_back(std::move(file));
       if (result != 0) return result;
     }

@@ -3,7 +3,6 @@
 // folder, verify the copy, and clean up. Failed attempts are retried and the
 // user is asked when they keep failing.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/trace.h"
@@ -46,12 +45,6 @@ int ProgressOfParts(size_t done, size_t count) {
   return static_cast<int>((75 * done * 2 + count) / (2 * count));
 }
 
-std::string MakeTempName(const std::string& folder) {
-  char name[32];
-  std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", plat::GetCurrentProcessId(), plat::GetTickCount());
-  return folder + name;
-}
-
 }  // namespace
 
 int CCheckerCore::InstallFile(CCheckFile* file) {
@@ -82,10 +75,18 @@ int CCheckerCore::InstallFile(CCheckFile* file) {
 }
 
 int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destination, int* detail) {
-  const std::string temp = MakeTempName(m_strDownloadFolder);
+  const std::string temp = MakeTempName();
   plat::FileHandle out = plat::OpenFile(temp, plat::OpenMode::CreateAlways);
   if (out == plat::kInvalidFile) return INSTALL_TEMP_CREATE;
+  // An attempt that fails leaves no temporary file behind: a flaky network
+  // would otherwise fill the disk with them, one per attempt.
+  const int code = JoinAndInstall(file, temp, out, destination, detail);
+  if (code != 0) DeleteRunFile(temp);
+  return code;
+}
 
+int CCheckerCore::JoinAndInstall(CCheckFile& file, const std::string& temp, plat::FileHandle out,
+                                 const std::string& destination, int* detail) {
   // The joined file's CRC is taken from the bytes as they are written to it,
   // so the file is not read back for it; its size is still checked on disk.
   CCrc32 joined;
@@ -98,7 +99,7 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
     if (!plat::GetFileStatus(partPath, &status) || (status.attributes & plat::kAttrDirectory)) {
       code = INSTALL_PART_MISSING;
     } else {
-      DeleteFileForced(partPath + "_.tmp");  // a leftover of an interrupted download
+      DeleteRunFile(partPath + "_.tmp");  // a leftover of an interrupted download
       code = AppendPart(part, partPath, out, joined, detail);
     }
     if (code != 0) {
@@ -164,8 +165,8 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
 
   {
     trace::Span span("delete");
-    DeleteFileForced(temp);
-    for (const CDLFileInfo& part : file.m_aParts) DeleteFileForced(m_strDownloadFolder + part.m_strLocalName);
+    DeleteRunFile(temp);
+    for (const CDLFileInfo& part : file.m_aParts) DeleteRunFile(m_strDownloadFolder + part.m_strLocalName);
   }
   if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 100)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
   return 0;

@@ -23,10 +23,7 @@ int parse_length_framed(conn_t h, int header) {
   if (rb == nullptr) return net_fail(NET_ERR_INVALID);
   int used = net_buffer_used(rb);
   if (used < header) return 0;
-  const unsigned char* p = net_buffer_peek(rb);
-  uint32_t length = header == 2 ? (static_cast<uint32_t>(p[0]) << 8 | p[1])
-                                : (static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                                   static_cast<uint32_t>(p[2]) << 8 | p[3]);
+  uint32_t length = net_read_length_header(net_buffer_peek(rb), header);
   if (header == 4 && length > NET_LEN32_MAX) return NET_ERR_BAD_LENGTH;
   // A record that cannot fit the read buffer would never complete and the
   // connection would hang until its idle time-out; refuse it now.
@@ -44,16 +41,7 @@ int send_length_framed(conn_t h, const void* bytes, int length, int header, uint
   if (room < 0) return room;
   if (room < need) return net_fail(NET_ERR_WRITE_ROOM);
   unsigned char head[4];
-  uint32_t n = static_cast<uint32_t>(length);
-  if (header == 2) {
-    head[0] = static_cast<unsigned char>(n >> 8);
-    head[1] = static_cast<unsigned char>(n);
-  } else {
-    head[0] = static_cast<unsigned char>(n >> 24);
-    head[1] = static_cast<unsigned char>(n >> 16);
-    head[2] = static_cast<unsigned char>(n >> 8);
-    head[3] = static_cast<unsigned char>(n);
-  }
+  net_write_length_header(head, header, static_cast<uint32_t>(length));
   int r = net_conn_write(h, head, header);
   if (r < 0) return r;
   if (length > 0) {
@@ -72,6 +60,16 @@ const net_framing kFramings[] = {
 };
 
 }  // namespace
+
+void net_write_length_header(unsigned char* out, int header, uint32_t length) {
+  for (int i = 0; i < header; ++i) out[i] = static_cast<unsigned char>(length >> (8 * (header - 1 - i)));
+}
+
+uint32_t net_read_length_header(const unsigned char* bytes, int header) {
+  uint32_t length = 0;
+  for (int i = 0; i < header; ++i) length = length << 8 | bytes[i];
+  return length;
+}
 
 int net_parse_len16(conn_t h) { return parse_length_framed(h, 2); }
 int net_parse_len32(conn_t h) { return parse_length_framed(h, 4); }

@@ -22,6 +22,11 @@ int net_send_len32(conn_t c, const void* bytes, int length);
 int net_send_line(conn_t c, const void* bytes, int length);
 int net_send_raw(conn_t c, const void* bytes, int length);
 
+// The length header of the 2-byte (header 2) and 4-byte (header 4) framings,
+// for programs that frame records outside a connection's write buffer.
+void net_write_length_header(unsigned char* out, int header, uint32_t length);
+uint32_t net_read_length_header(const unsigned char* bytes, int header);
+
 // The framings by number (0 len16, 1 len32, 2 line, 3 raw).
 using net_sender_fn = int (*)(conn_t, const void*, int);
 struct net_framing {

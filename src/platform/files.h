@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -59,6 +60,9 @@ bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExist
 bool RenameFile(const std::string& from, const std::string& to);
 bool MakeDirectory(const std::string& path);  // one level; fails if it exists
 bool RemoveEmptyDirectory(const std::string& path);  // an empty folder
+// The names of the files (not folders) directly in folder; false when it
+// cannot be read.
+bool ListFiles(const std::string& folder, std::vector<std::string>* names);
 
 // Free bytes available to this user on the volume that holds path.
 bool GetFreeDiskSpace(const std::string& path, uint64_t* freeBytes);

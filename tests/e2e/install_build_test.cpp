@@ -1,10 +1,12 @@
 // Build runs of the real program against local servers: the static HTTP
 // server of tests/support/http_servers.py with the sample image's part files,
-// a throttled one for transfers slow enough to catch, and
-// wren-fileinfo-server for the lists and the server statuses (all started by
+// a throttled one for transfers slow enough to catch, nginx with the sample
+// part-file configuration, and wren-fileinfo-server for the lists and the
+// server statuses, two of them behind haproxy (all started by
 // install_servers.py). The built image is compared with the game folder byte
 // for byte, with its file times.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -69,9 +71,10 @@ uint64_t LastWrite(const fs::path& path) {
   return (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
 }
 
-// Requests of the static HTTP server for part files so far.
-int PartRequests(const std::string& name = "/files/") {
-  std::ifstream log(fs::path(ToWide(Env("WREN_HTTP_LOG_WIN"))));
+// Requests of a static HTTP server for part files so far (by default of
+// Python's, else of the server whose log the variable names).
+int PartRequests(const std::string& name = "/files/", const char* logVariable = "WREN_HTTP_LOG_WIN") {
+  std::ifstream log(fs::path(ToWide(Env(logVariable))));
   int count = 0;
   for (std::string line; std::getline(log, line);)
     if (line.find(name) != std::string::npos) ++count;
@@ -450,6 +453,56 @@ TEST_F(BuildRun, KilledRunKeepsWhatItHadAndTheNextRunFetchesOnlyTheRest) {
   for (const auto& [name, count] : before)
     EXPECT_EQ(PartRequests("/" + ToUtf8(name)), count) << ToUtf8(name) << " was verified before and fetched again";
   EXPECT_FALSE(kept.empty() && installed.empty());
+}
+
+TEST_F(BuildRun, BuildsWithPartsFromNginx) {
+  REQUIRE_SERVERS();
+  if (Env("WREN_FI_NGINX").empty()) GTEST_SKIP() << "nginx is not installed";
+  ASSERT_TRUE(StartRun(Env("WREN_FI_NGINX"), false));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+  EXPECT_GT(PartRequests("/marlo/files/", "WREN_NGINX_LOG_WIN"), 5) << "the parts did not come from nginx";
+}
+
+// Two list servers behind haproxy, plain clients fetching through it all the
+// time: one server stops during a run, and the run, the clients and a second
+// run with the one server left are all served.
+TEST_F(BuildRun, BuildsThroughHaproxyWhileOneServerStops) {
+  REQUIRE_SERVERS();
+  if (Env("WREN_FI_BALANCED").empty()) GTEST_SKIP() << "haproxy is not installed";
+  const fs::path control = ToWide(Env("WREN_BALANCE_CONTROL_WIN"));
+  auto steer = [&](const char* name) { std::ofstream(control / name) << name << "\n"; };
+  auto appears = [&](const char* name) { return WaitUntil([&] { return fs::exists(control / name); }, 60000); };
+
+  steer("start-load");
+  ASSERT_TRUE(StartRun(Env("WREN_FI_BALANCED"), false));
+  steer("stop-first");
+  ASSERT_TRUE(appears("first-stopped"));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+
+  image_ = WorkDir() + "\\image-second";
+  ASSERT_TRUE(fs::create_directories(ToWide(image_)));
+  ASSERT_TRUE(StartRun(Env("WREN_FI_BALANCED"), false));
+  ASSERT_EQ(WaitForFinishPage(), kTitleFinish) << "a popup says \"" << MessageBoxText(app().ActivePopup()) << "\"";
+  ASSERT_TRUE(Click(app().Button(kFinish)));
+  ASSERT_TRUE(app().WaitExit());
+  ExpectImageMatchesGame();
+
+  steer("end-load");
+  ASSERT_TRUE(appears("load-result"));
+  std::ifstream in(control / "load-result");
+  std::string result((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  RecordProperty("balanced_load", result);
+  long fetched = -1, failed = -1, afterStop = -1;
+  ASSERT_EQ(std::sscanf(result.c_str(), "fetched=%ld failed=%ld after_stop=%ld", &fetched, &failed, &afterStop), 3)
+      << result;
+  EXPECT_EQ(failed, 0) << result;
+  EXPECT_GT(afterStop, 0) << result;
 }
 
 }  // namespace

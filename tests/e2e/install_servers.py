@@ -10,6 +10,13 @@ need, and runs the command with their ports in the environment:
   WREN_FI_FAST, WREN_FI_SLOW, WREN_FI_STATUS_<n> (n = 3, 1, 100, 98 for -n),
   WREN_GAME_WIN (the game folder as Wine sees it), WREN_FAST_ROOT_WIN (the
   served /fast/ folder), WREN_HTTP_LOG_WIN.
+With nginx installed, the sample is published a third time under /marlo/ on
+nginx, run with tools/deploy/nginx-parts.conf: WREN_FI_NGINX (its list
+server), WREN_NGINX_LOG_WIN (nginx's access log).
+With haproxy installed, two servers of the /fast/ list run behind haproxy,
+run with tools/deploy/haproxy.cfg: WREN_FI_BALANCED (haproxy's port) and
+WREN_BALANCE_CONTROL_WIN, a folder where the scenario drops files to steer a
+load of plain clients through haproxy (see BalancedLoad).
 Without the native tools (wren-publish, wren-fileinfo-server) the command runs
 without these variables and the scenarios report themselves skipped.
 
@@ -20,6 +27,7 @@ import http.server
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -28,6 +36,21 @@ import time
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 STATUSES = (-3, -1, -100, -98)
+REQUEST = bytes.fromhex('000d1700000001000fafa000000000')
+NGINX_MAIN = """daemon off;
+pid {work}/nginx.pid;
+error_log {work}/nginx-error.log warn;
+events {{ }}
+http {{
+    access_log {work}/nginx-access.log;
+    client_body_temp_path {work}/nginx-body;
+    proxy_temp_path {work}/nginx-proxy;
+    fastcgi_temp_path {work}/nginx-fastcgi;
+    uwsgi_temp_path {work}/nginx-uwsgi;
+    scgi_temp_path {work}/nginx-scgi;
+    include {work}/nginx-parts.conf;
+}}
+"""
 
 
 def win(path):
@@ -50,6 +73,148 @@ class SlowHandler(http.server.SimpleHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         pass
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, proc, seconds=15):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and proc.poll() is None:
+        try:
+            socket.create_connection(('127.0.0.1', port), timeout=0.2).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+def render(sample, path, replacements):
+    """Writes a sample configuration of tools/deploy with test values put in."""
+    with open(os.path.join(SOURCE, 'tools', 'deploy', sample)) as f:
+        text = f.read()
+    for old, new in replacements:
+        if old not in text:
+            raise RuntimeError('tools/deploy/%s no longer has %r' % (sample, old))
+        text = text.replace(old, new)
+    with open(path, 'w') as f:
+        f.write(text)
+
+
+def start_nginx(exe, work, www):
+    port = free_port()
+    render('nginx-parts.conf', os.path.join(work, 'nginx-parts.conf'),
+           [('listen 8080;', 'listen 127.0.0.1:%d;' % port), ('root /srv/www;', 'root %s;' % www)])
+    conf = os.path.join(work, 'nginx.conf')
+    with open(conf, 'w') as f:
+        f.write(NGINX_MAIN.format(work=work))
+    proc = subprocess.Popen([exe, '-c', conf, '-p', work], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wait_for_port(port, proc):
+        proc.kill()
+        raise RuntimeError('nginx did not start (%s/nginx-error.log)' % work)
+    return proc, port
+
+
+def start_haproxy(exe, work, backends):
+    port = free_port()
+    conf = os.path.join(work, 'haproxy.cfg')
+    render('haproxy.cfg', conf, [('bind :9070', 'bind 127.0.0.1:%d' % port), ('maxconn 100000', 'maxconn 1000'),
+                                 ('192.0.2.11:9070', '127.0.0.1:%s' % backends[0]),
+                                 ('192.0.2.12:9070', '127.0.0.1:%s' % backends[1])])
+    proc = subprocess.Popen([exe, '-db', '-f', conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wait_for_port(port, proc):
+        proc.kill()
+        raise RuntimeError('haproxy did not start')
+    return proc, port
+
+
+def fetch_list(port):
+    """One fetch as the starter makes it; the list, or None when it failed."""
+    try:
+        with socket.create_connection(('127.0.0.1', port), timeout=10) as s:
+            s.sendall(REQUEST)
+            stream = s.makefile('rb')
+            chunks = []
+            while True:
+                head = stream.read(2)
+                body = stream.read(int.from_bytes(head, 'big')) if len(head) == 2 else b''
+                if len(body) < 17 or body[0] != 0x24 or int.from_bytes(body[9:13], 'big') != 1:
+                    return None
+                size, at = body[15], 16
+                if size == 253:
+                    size, at = int.from_bytes(body[16:20], 'big'), 20
+                chunks.append(body[at:at + size])
+                if body[14] + 1 == body[13]:
+                    return b''.join(chunks)
+    except OSError:
+        return None
+
+
+class BalancedLoad:
+    """Plain clients fetching the list through haproxy, steered by files that
+    the scenario drops into the control folder:
+      start-load  the clients start fetching, one after the other
+      stop-first  the first server behind haproxy gets SIGTERM; once it has
+                  ended, first-stopped appears
+      end-load    the clients stop; load-result appears with
+                  "fetched=N failed=N after_stop=N"
+    Bounded: the clients stop by themselves after 600 s or 200 000 fetches."""
+
+    CLIENTS = 8
+    PAUSE_S = 0.02  # between two fetches of a client: load, not a flood on a shared machine
+    LIMIT_S = 600
+    LIMIT_FETCHES = 200000
+
+    def __init__(self, control, port, expected, first_server):
+        self.control, self.port, self.expected, self.first = control, port, expected, first_server
+        self.lock = threading.Lock()
+        self.fetched = self.failed = self.after_stop = 0
+        self.stopped = False
+        self.ending = threading.Event()
+        threading.Thread(target=self.steer, daemon=True).start()
+
+    def has(self, name):
+        return os.path.exists(os.path.join(self.control, name))
+
+    def client(self, deadline):
+        while not self.ending.is_set() and time.monotonic() < deadline:
+            ok = fetch_list(self.port) == self.expected
+            with self.lock:
+                if self.fetched + self.failed >= self.LIMIT_FETCHES:
+                    return
+                if ok:
+                    self.fetched += 1
+                    self.after_stop += self.stopped
+                else:
+                    self.failed += 1
+            time.sleep(self.PAUSE_S)
+
+    def steer(self):
+        deadline = time.monotonic() + self.LIMIT_S
+        clients = []
+        while time.monotonic() < deadline:
+            if not clients and self.has('start-load'):
+                clients = [threading.Thread(target=self.client, args=(deadline,), daemon=True)
+                           for _ in range(self.CLIENTS)]
+                for c in clients:
+                    c.start()
+            if clients and not self.stopped and self.has('stop-first'):
+                self.first.terminate()
+                self.first.wait(timeout=30)
+                self.stopped = True
+                open(os.path.join(self.control, 'first-stopped'), 'w').close()
+            if self.has('end-load'):
+                break
+            time.sleep(0.1)
+        self.ending.set()
+        for c in clients:
+            c.join(timeout=30)
+        with open(os.path.join(self.control, 'load-result.tmp'), 'w') as f:
+            f.write('fetched=%d failed=%d after_stop=%d\n' % (self.fetched, self.failed, self.after_stop))
+        os.replace(os.path.join(self.control, 'load-result.tmp'), os.path.join(self.control, 'load-result'))
 
 
 def start_list_server(exe, args):
@@ -98,6 +263,36 @@ def main(argv):
             proc, fi_port = start_list_server(server, ['--status', str(status)])
             procs.append(proc)
             env['WREN_FI_STATUS_%d' % -status] = fi_port
+        nginx = shutil.which('nginx') or '/usr/sbin/nginx'
+        if os.access(nginx, os.X_OK):
+            # nginx's workers run as another user when the tests run as root.
+            os.chmod(work, 0o755)
+            www = os.path.join(work, 'www')
+            out = os.path.join(work, 'nginx')
+            proc, port = start_nginx(nginx, work, www)
+            procs.append(proc)
+            subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'sample', 'make_sample.py'),
+                            '--publish', publish, '--out', out, '--installer', installer,
+                            '--host', '127.0.0.1:%d' % port, '--path', '/marlo/'],
+                           check=True, stdout=subprocess.DEVNULL)
+            shutil.copytree(os.path.join(out, 'publish'), os.path.join(www, 'marlo'))
+            proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
+            procs.append(proc)
+            env['WREN_FI_NGINX'] = fi_port
+            env['WREN_NGINX_LOG_WIN'] = win(os.path.join(work, 'nginx-access.log'))
+        haproxy = shutil.which('haproxy') or '/usr/sbin/haproxy'
+        if os.access(haproxy, os.X_OK):
+            fast_list = os.path.join(work, 'fast', 'publish', 'filelist.dat')
+            backends = [start_list_server(server, [fast_list]) for _ in range(2)]
+            procs.extend(proc for proc, _ in backends)
+            proc, port = start_haproxy(haproxy, work, [p for _, p in backends])
+            procs.append(proc)
+            control = os.path.join(work, 'balance-control')
+            os.mkdir(control)
+            with open(fast_list, 'rb') as f:
+                BalancedLoad(control, port, f.read(), backends[0][0])
+            env['WREN_FI_BALANCED'] = str(port)
+            env['WREN_BALANCE_CONTROL_WIN'] = win(control)
         env['WREN_GAME_WIN'] = win(os.path.join(work, 'fast', 'game'))
         env['WREN_FAST_ROOT_WIN'] = win(os.path.join(root, 'fast'))
         env['WREN_HTTP_LOG_WIN'] = win(os.environ['WREN_HTTP_LOG'])

@@ -1,11 +1,14 @@
 // The file-information server: answers each file-information request with
 // the file-list data cut into "$" reply records on the 2-byte length framing.
-// Runs on the networking middleware's server-side context, single-threaded.
+// On epoll loops built for launch day (one thread each, one by default): many
+// thousands of connections, slow or hostile clients dropped on time limits,
+// the list reloaded on SIGHUP, a graceful stop on SIGTERM.
 #pragma once
 
-#include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,10 @@ inline constexpr unsigned char kRequestMessage = 23;
 inline constexpr unsigned char kReplyMessage = '$';
 inline constexpr int32_t kStatusData = 1;
 
+// The largest request record taken, header included: the starter's is 15
+// bytes; room for a dozen pairs more is plenty.
+inline constexpr size_t kMaxRequestRecord = 112;
+
 enum class ReplyMode {
   Data,       // the list in chunks, status 1
   Status,     // one record with a chosen status and no data
@@ -24,7 +31,7 @@ enum class ReplyMode {
 };
 
 struct ServerOptions {
-  std::string listFile;  // packed file-list data, read once at start
+  std::string listFile;  // packed file-list data, read at start and on SIGHUP
   std::string bindHost = "127.0.0.1";
   uint16_t port = 9070;  // 0: any free port (the log names it)
   size_t chunkSize = 0;  // 0: the default for the list's size
@@ -32,6 +39,16 @@ struct ServerOptions {
   int32_t status = 0;    // ReplyMode::Status
   uint8_t statusCount = 0;  // chunk count and index sent with a status
   uint8_t statusIndex = 0;
+
+  // Limits. Connections beyond them are accepted and closed at once, with a
+  // log line, so that they never wait in the backlog for nothing.
+  size_t maxConnections = 20000;  // lowered to what the file-descriptor limit allows
+  size_t maxPerAddress = 0;       // 0: no limit (behind a load balancer every peer is the balancer)
+  int requestTimeoutMs = 5000;    // from accept (or the end of a reply) to a complete request
+  int sendTimeoutMs = 10000;      // a reply that makes no progress for this long is dropped
+  int silentHoldMs = 600000;      // how long --silent keeps a connection that asked
+  int shutdownGraceMs = 10000;    // replies in flight at SIGTERM get this long to finish
+  int threads = 1;                // event loops, each with its own listener on the port
 };
 
 // Reply record bodies.
@@ -39,8 +56,26 @@ std::vector<unsigned char> BuildReply(int32_t status, uint8_t count, uint8_t ind
                                       size_t size);
 std::vector<std::vector<unsigned char>> BuildDataReplies(const std::vector<unsigned char>& list, size_t chunkSize);
 
-// Serves until *stop becomes non-zero (a signal handler sets it). Log lines go
-// to log. Returns 0, or 1 after logging why the server could not start.
-int RunServer(const ServerOptions& options, const volatile std::sig_atomic_t* stop, FILE* log);
+// What every request is answered with: the reply records framed as they go
+// on the wire, shared by all connections that are sending them.
+struct ReplySet {
+  std::vector<unsigned char> wire;
+  size_t records = 0;
+  size_t listSize = 0;
+  size_t chunkSize = 0;
+};
+
+// Builds the replies for the options' mode (reading the list in Data mode).
+// Null with *error set when the list cannot be read or served whole.
+std::shared_ptr<const ReplySet> PrepareReplies(const ServerOptions& options, std::string* error);
+
+enum class RequestCheck { Ok, Foreign, Malformed };
+// Checks a request record body; on Ok, *pairs lists its pairs as " tag=value".
+RequestCheck CheckRequest(const unsigned char* body, size_t length, std::string* pairs);
+
+// Serves until SIGINT or SIGTERM (which it blocks and takes over in the
+// calling thread, with SIGHUP for a reload). Log lines go to log. Returns 0,
+// or 1 after logging why the server could not start.
+int RunServer(const ServerOptions& options, FILE* log);
 
 }  // namespace wren_tools

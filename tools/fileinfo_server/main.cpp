@@ -1,7 +1,6 @@
 // wren-fileinfo-server: serves a publish folder's filelist.dat to the starter.
-#include <signal.h>
-
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,27 +11,37 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-
-void OnSignal(int) { g_stop = 1; }
-
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: wren-fileinfo-server [options] FILELIST\n"
                "\n"
                "Answers the starter's file-information requests with FILELIST (the filelist.dat\n"
-               "of a publish folder). Logs every request on standard output; stops on SIGINT or\n"
-               "SIGTERM.\n"
+               "of a publish folder). Logs every request and every connection's outcome on\n"
+               "standard output. SIGHUP reads FILELIST again (replies in flight finish with the\n"
+               "list they started with); SIGTERM or SIGINT stops accepting, lets the replies in\n"
+               "flight finish and stops (a second signal stops at once).\n"
                "\n"
                "  --port N                 port to listen on (default 9070; 0 picks a free one)\n"
                "  --bind ADDRESS           address to listen on (default 127.0.0.1)\n"
                "  --chunk-size N           bytes of the list per reply record, 1-8192 (default 1024,\n"
                "                           more for lists above 255 KiB)\n"
+               "  --max-connections N      connections held at once (default 20000, fewer when the\n"
+               "                           file-descriptor limit is lower)\n"
+               "  --max-per-address N      connections held at once from one address (default 0: any)\n"
+               "  --request-timeout SEC    a connection must send a whole request within SEC of\n"
+               "                           connecting or of its last reply (default 5)\n"
+               "  --send-timeout SEC       a reply that the client stops reading for SEC is dropped\n"
+               "                           (default 10)\n"
+               "  --shutdown-grace SEC     how long replies in flight may take after SIGTERM (default 10)\n"
+               "  --threads N              event loops on as many threads, 1-64 (default 1; the number\n"
+               "                           of cores serves the most clients)\n"
+               "  --version                print the version and exit\n"
                "For tests, instead of the list:\n"
                "  --status S[,COUNT,INDEX] answer with status S (-3 updated, -1 no service,\n"
                "                           -100 maintenance, -98 busy, anything else) and the\n"
                "                           given chunk count and index (default 0,0); no FILELIST\n"
-               "  --silent                 accept, read the request, never answer\n"
+               "  --silent                 accept, read the request, never answer (the connection\n"
+               "                           is held for 600 s)\n"
                "  --bad-record             answer with a record whose first byte is not '$'\n");
 }
 
@@ -42,6 +51,16 @@ bool ParseLong(const char* text, long low, long high, long* value) {
   const long v = std::strtol(text, &end, 10);
   if (!*text || *end || errno || v < low || v > high) return false;
   *value = v;
+  return true;
+}
+
+// Seconds, fractions allowed, as milliseconds: 0.001 to one day.
+bool ParseSeconds(const char* text, int* ms) {
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(text, &end);
+  if (!*text || *end || errno || !std::isfinite(seconds) || seconds < 0.001 || seconds > 86400) return false;
+  *ms = static_cast<int>(std::lround(seconds * 1000));
   return true;
 }
 
@@ -79,9 +98,41 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     long number = 0;
+    auto seconds = [&](int* ms) {
+      if (!ParseSeconds(value(), ms)) {
+        std::fprintf(stderr, "wren-fileinfo-server: %s takes seconds (0.001 to 86400)\n", arg.c_str());
+        std::exit(2);
+      }
+    };
+    auto count = [&](long low) {
+      if (!ParseLong(value(), low, 10000000, &number)) {
+        std::fprintf(stderr, "wren-fileinfo-server: %s takes a number from %ld to 10000000\n", arg.c_str(), low);
+        std::exit(2);
+      }
+      return static_cast<size_t>(number);
+    };
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
       return 0;
+    } else if (arg == "--version") {
+      std::printf("wren-fileinfo-server %s\n", WREN_VERSION);
+      return 0;
+    } else if (arg == "--max-connections") {
+      options.maxConnections = count(1);
+    } else if (arg == "--max-per-address") {
+      options.maxPerAddress = count(0);
+    } else if (arg == "--request-timeout") {
+      seconds(&options.requestTimeoutMs);
+    } else if (arg == "--send-timeout") {
+      seconds(&options.sendTimeoutMs);
+    } else if (arg == "--shutdown-grace") {
+      seconds(&options.shutdownGraceMs);
+    } else if (arg == "--threads") {
+      if (!ParseLong(value(), 1, 64, &number)) {
+        std::fprintf(stderr, "wren-fileinfo-server: --threads takes 1 to 64\n");
+        return 2;
+      }
+      options.threads = static_cast<int>(number);
     } else if (arg == "--port") {
       if (!ParseLong(value(), 0, 65535, &number)) {
         std::fprintf(stderr, "wren-fileinfo-server: bad port\n");
@@ -122,11 +173,5 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // No SA_RESTART: the signal must cut the heartbeat's wait short.
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  return wren_tools::RunServer(options, &g_stop, stdout);
+  return wren_tools::RunServer(options, stdout);
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -248,6 +249,20 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveEmptyDirectory(const std::string& path) {
   return ::rmdir(ToNative(path).c_str()) == 0 || Fail();
+}
+
+bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  const std::string native = ToNative(folder);
+  DIR* dir = ::opendir(native.empty() ? "." : native.c_str());
+  if (dir == nullptr) return Fail();
+  while (const dirent* entry = ::readdir(dir)) {
+    struct stat st;
+    const std::string path = native + (native.empty() || native.back() == '/' ? "" : "/") + entry->d_name;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) names->push_back(entry->d_name);
+  }
+  ::closedir(dir);
+  return true;
 }
 
 bool GetFreeDiskSpace(const std::string& path, uint64_t* freeBytes) {

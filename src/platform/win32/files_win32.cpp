@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "common/mbcs.h"
+
 namespace plat {
 namespace {
 
@@ -99,6 +101,21 @@ bool RenameFile(const std::string& from, const std::string& to) {
 bool MakeDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
+
+bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  std::string pattern = folder;
+  if (!pattern.empty() && !mbcs::EndsWithChar(pattern, '\\')) pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names->push_back(found.cFileName);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return true;
+}
 
 bool GetFreeDiskSpace(const std::string& path, uint64_t* freeBytes) {
   ULARGE_INTEGER available;

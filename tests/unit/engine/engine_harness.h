@@ -91,7 +91,15 @@ class CPageDriver
     m_pump.join();
   }
 
+  // Wake-ups the engine posts with each notification, when it is given kWakeMessage.
+  static constexpr uint32_t kWakeMessage = 0x8202;
+  std::atomic<int> m_wakes{0};
+
   void OnFinal(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == kWakeMessage) {
+      ++m_wakes;
+      return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_message = message;
     m_wParam = wParam;
@@ -145,7 +153,7 @@ class CPageDriver
 
 #ifdef _WIN32
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kFinalMessage) {
+    if (message == kFinalMessage || message == kWakeMessage) {
       auto* self = reinterpret_cast<CPageDriver*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
       self->OnFinal(message, wParam, lParam);
       return 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/filelist.h"
 #include "engine/filelist_writer.h"
 #include "engine/packed.h"
 #include "engine_harness.h"
@@ -19,6 +20,7 @@ struct TargetSpec {
   std::string content;
   std::vector<PartKind> parts;
   uint64_t lastWrite = 0x01DA000000000000ULL;
+  std::vector<std::string> partNames = {};  // the parts' file names; default fNpJ.bin
 };
 
 class CImageFixture {
@@ -60,7 +62,9 @@ class CImageFixture {
       }
       part.m_dwPackedCrc = CrcOf(stored);
       part.m_dwPackedSize = static_cast<uint32_t>(stored.size());
-      const std::string local = "f" + std::to_string(files.size()) + "p" + std::to_string(j) + ".bin";
+      const std::string local = j < spec.partNames.size()
+                                    ? spec.partNames[j]
+                                    : "f" + std::to_string(files.size()) + "p" + std::to_string(j) + ".bin";
       part.m_strRemoteName = "parts/" + local;
       EXPECT_TRUE(testing_support::WriteWholeFile(server + local, stored));
       file.m_aParts.push_back(part);
@@ -76,12 +80,17 @@ class CImageFixture {
     return writer.BuildPacked();
   }
 
+  // The server's file of a part (its URL's last component).
+  static std::string ServerFile(const std::string& server, const CDLFileInfo& part) {
+    return server + DeriveLocalName("", part.m_strRemoteName);
+  }
+
   // Copies every part not yet downloaded from the server folder.
   static void Download(const CUpdateNotify& n, const std::string& server) {
     for (const CDLFileInfo& part : n.m_pFile->m_aParts)
       if (!(part.m_wFlags & FILE_FLAG_DOWNLOADED))
         testing_support::WriteWholeFile(n.m_pszDownloadFolder + part.m_strLocalName,
-                                        testing_support::ReadWholeFile(server + part.m_strLocalName));
+                                        testing_support::ReadWholeFile(ServerFile(server, part)));
   }
 
   // The page's usual behaviour: downloads succeed, questions are declined.
@@ -99,9 +108,10 @@ class CImageFixture {
   }
 
   // An engine set up as the page sets it up, with this fixture's list.
-  void Configure(CCheckerCore& engine, std::shared_ptr<std::vector<unsigned char>> list) const {
+  void Configure(CCheckerCore& engine, std::shared_ptr<std::vector<unsigned char>> list,
+                 const std::string& downloadFolder = std::string()) const {
     engine.SetImageFolder(image.substr(0, image.size() - 1));  // the worker adds the '\'
-    engine.SetDownloadFolder(download);
+    engine.SetDownloadFolder(downloadFolder.empty() ? download : downloadFolder);
     engine.SetListDataSource([list] { return std::pair<const void*, size_t>(list->data(), list->size()); });
   }
 };

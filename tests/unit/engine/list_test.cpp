@@ -161,7 +161,7 @@ TEST(ParseFileList, FlagByteGivesPartCountAndRawBit) {
   Append(data, Record(0xC3, three));
   Bytes single = B({9, 0, 0, 0, 4});
   AppendCountedString(single, "s");
-  Append(data, Record(0x80, single));
+  Append(data, Record(0x80, single, "g"));
 
   CCheckerCore engine;
   ASSERT_EQ(0, Parse(engine, data));
@@ -203,54 +203,62 @@ TEST(ParseFileList, NameLengthLimits) {
   }
 }
 
-TEST(ParseFileList, TruncatedData) {
+TEST(ParseFileList, TruncatedDataIsUnreadable) {
   Bytes singleBody = B({0, 0, 0, 0, 4});
   AppendCountedString(singleBody, "s");
   Bytes twoParts = PartEntry(0, "a");
   Append(twoParts, PartEntry(0, "b"));
   Bytes record = Record(0, singleBody);
 
-  Bytes twoRecords = Header(5);  // says five, holds two
-  Append(twoRecords, record);
-  Append(twoRecords, record);
+  // A list cut short must not pass for a shorter list: fewer records than
+  // the count promises, or fewer part entries than the flags promise.
+  Bytes twoOfFive = Header(5);
+  Append(twoOfFive, record);
+  Append(twoOfFive, Record(0, singleBody, "g"));
   CCheckerCore engine;
-  EXPECT_EQ(0, Parse(engine, twoRecords));
-  EXPECT_EQ(2u, engine.m_listFiles.size());
+  EXPECT_EQ(PARSE_UNREADABLE, Parse(engine, twoOfFive));
 
-  // P = 3 with two entries present: three parts, the last one empty. A base
-  // without a trailing '/' gives the empty part a usable local name.
-  Bytes shortParts = Header(1, "/host/dir");
-  Append(shortParts, Record(3, twoParts));
+  Bytes twoOfThreeParts = Header(1, "/host/dir");
+  Append(twoOfThreeParts, Record(3, twoParts));
   CCheckerCore partial;
-  EXPECT_EQ(0, Parse(partial, shortParts));
-  ASSERT_EQ(1u, partial.m_listFiles.size());
-  const CCheckFile& file = *partial.m_listFiles.front();
-  ASSERT_EQ(3u, file.m_aParts.size());
-  EXPECT_EQ("b", file.m_aParts[1].m_strRemoteName);
-  EXPECT_EQ(0u, file.m_aParts[2].m_dwSize);
-  EXPECT_TRUE(file.m_aParts[2].m_strRemoteName.empty());
+  EXPECT_EQ(PARSE_UNREADABLE, Parse(partial, twoOfThreeParts));
 
-  // With the usual base the missing part would be the download folder itself.
-  Bytes emptyLocal = Header(1);
-  Append(emptyLocal, Record(3, twoParts));
-  CCheckerCore refused;
-  EXPECT_EQ(PARSE_BAD_NAME, Parse(refused, emptyLocal));
-
-  // Every cut inside the header or inside a record's fields is unreadable;
-  // cuts between records or between part entries are not.
+  // Whatever the cut, only the whole data parses.
   Bytes full = Header(2, "/host/dir");
-  const size_t headerEnd = full.size();
   Append(full, Record(2, twoParts));
-  const size_t firstEnd = full.size();
-  Append(full, record);
-  const size_t partsStart = firstEnd - twoParts.size();
-  for (size_t cut = 0; cut < full.size(); ++cut) {
+  Append(full, Record(0, singleBody, "g"));
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
     CCheckerCore e;
-    int rc = Parse(e, Bytes(full.begin(), full.begin() + cut));
-    const bool betweenRecords = cut == headerEnd || cut == firstEnd;
-    const bool betweenParts = cut == partsStart || cut == partsStart + PartEntry(0, "a").size();
-    const int expected = (cut >= headerEnd && (betweenRecords || betweenParts)) ? 0 : PARSE_UNREADABLE;
-    EXPECT_EQ(expected, rc) << cut;
+    EXPECT_EQ(cut == full.size() ? 0 : PARSE_UNREADABLE, Parse(e, Bytes(full.begin(), full.begin() + cut))) << cut;
+  }
+}
+
+TEST(ParseFileList, TwoNamesForOneFileAreRefused) {
+  const std::string a = "\x83\x41.txt";  // "ア": its trail byte is 'A' and is not folded
+  const std::string da = "\x83\x61.txt";  // "ダ", another character
+  struct Case {
+    const char* what;
+    std::string first, second;  // target names
+    std::vector<std::string> remotes;  // remote names of the first file's parts
+    int result;
+  } cases[] = {
+      {"same target, other case and separator", "data\\readme.txt", "DATA/README.TXT", {"r"}, PARSE_BAD_NAME},
+      {"same target, full-width letters in other case", "\x82\x60.bin", "\x82\x81.bin", {"r"}, PARSE_BAD_NAME},
+      {"different characters whose trail bytes differ in case", a, da, {"r"}, 0},
+      {"two parts with one local name", "x.bin", "y.bin", {"p/a/x.pak", "p/b/x.pak"}, PARSE_BAD_NAME},
+      {"two parts whose local names differ in case", "x.bin", "y.bin", {"a/X.PAK", "b/x.pak"}, PARSE_BAD_NAME},
+      {"two parts with names of their own", "x.bin", "y.bin", {"p/a/x0.pak", "p/b/x1.pak"}, 0},
+  };
+  for (const Case& c : cases) {
+    Bytes parts;
+    for (const std::string& remote : c.remotes) Append(parts, PartEntry(0, remote));
+    Bytes single = B({9, 0, 0, 0, 4});
+    AppendCountedString(single, "s");
+    Bytes data = Header(2);
+    Append(data, Record(static_cast<uint8_t>(c.remotes.size()), parts, c.first));
+    Append(data, Record(0, single, c.second));
+    CCheckerCore engine;
+    EXPECT_EQ(c.result, Parse(engine, data)) << c.what;
   }
 }
 

@@ -3,8 +3,11 @@
 // right words, and replies that stop the run stop it at every question.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+
+#include "common/mbcs.h"
 
 #include "image_fixture.h"
 
@@ -285,6 +288,62 @@ TEST_F(RunTest, StoppingAtEachQuestion) {
     EXPECT_EQ(c.lParam, page.LParam()) << c.what;
     EXPECT_EQ(1u, page.OfKind(c.kind).size()) << c.what;
     EXPECT_FALSE(plat::FileExists(local.image + "x.bin") && c.kind != NOTIFY_CHECK_ERROR) << c.what;
+  }
+}
+
+// The page is woken for every notification rather than finding it at its
+// next timer tick.
+TEST_F(RunTest, EveryNotificationWakesThePage) {
+  AddImage();
+  CTestEngine engine;
+  engine.SetWakeMessage(CPageDriver::kWakeMessage);
+  auto page = Run(engine, fx.StandardPage());
+  EXPECT_EQ(RESULT_TYPE_SUCCESS, page->WParam() & 0xFFFF);
+  EXPECT_EQ(1, page->Finals());
+  EXPECT_EQ(static_cast<int>(page->Seen_().size()), page->m_wakes.load());
+}
+
+// The download folder may be the image folder or lie inside it, with parts
+// named like target files or like a folder on a target's way: the run ends
+// with exactly the list's files in the image, every one byte for byte.
+TEST_F(RunTest, DownloadFolderSharedWithTheImage) {
+  struct Case {
+    const char* what;
+    std::string download;  // below the image folder
+  } cases[] = {
+      {"download folder = image folder", ""},
+      {"download folder inside the image folder", "sub\\"},
+  };
+  for (const Case& c : cases) {
+    CImageFixture local;
+    const std::string sub = c.download;
+    local.Add({sub + "readme.txt", "raw single part\r\n", {PartKind::Raw}, 0x01DA000000000000ULL, {"readme.txt"}});
+    local.Add({sub + "data.pak", Content(3000, 2), {PartKind::Packed}, 0x01DA000000000000ULL, {"data.pak"}});
+    local.Add({sub + "big.bin", Content(9000, 3), {PartKind::Packed, PartKind::Raw}, 0x01DA000000000000ULL,
+               {"big.bin", "big.bin.wrenpart"}});
+    local.Add({sub + "data\\x.bin", "in a folder named like a part", {PartKind::Raw}, 0x01DA000000000000ULL, {"data"}});
+    local.Add({"installed.txt", "already verified", {PartKind::Raw}, 0x01DA000000000000ULL, {"installed.txt"}});
+    testing_support::WriteWholeFile(local.image + "installed.txt", "already verified");
+    if (!sub.empty()) plat::MakeDirectory(local.image + "sub");
+
+    CTestEngine engine;
+    auto list = std::make_shared<std::vector<unsigned char>>(local.List());
+    local.Configure(engine, list, local.image + sub);
+    CPageDriver page(engine, local.StandardPage());
+    page.RunToEnd();
+    EXPECT_EQ(RESULT_TYPE_SUCCESS, page.WParam() & 0xFFFF) << c.what;
+
+    std::vector<std::string> expected, found;
+    for (const CCheckFile& file : local.files) {
+      expected.push_back(mbcs::ReplaceChar(file.m_strName, '\\', '/'));
+      EXPECT_EQ(file.m_dwCrc, CrcOf(ReadWholeFile(local.image + file.m_strName))) << c.what << " " << file.m_strName;
+    }
+    const auto root = testing_support::NativePath(local.image);
+    for (auto& entry : std::filesystem::recursive_directory_iterator(root))
+      if (entry.is_regular_file()) found.push_back(entry.path().lexically_relative(root).generic_string());
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(expected, found) << c.what;
   }
 }
 

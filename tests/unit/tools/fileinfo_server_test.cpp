@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -95,6 +97,7 @@ class ServerProcess {
     kill(m_pid, sig);
     return Wait();
   }
+  void Send(int sig) { kill(m_pid, sig); }
 
   uint16_t port() const { return m_port; }
   const std::string& log() const { return m_log; }
@@ -108,8 +111,10 @@ class ServerProcess {
 
 class Client {
  public:
-  explicit Client(uint16_t port) {
+  // receiveBuffer: a small one makes a client that reads slowly, or not at all.
+  explicit Client(uint16_t port, int receiveBuffer = 0) {
     m_fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer) setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -145,6 +150,19 @@ class Client {
     std::optional<Bytes> header = Read(2, waitMs);
     if (!header) return std::nullopt;
     return Read(static_cast<size_t>((*header)[0] << 8 | (*header)[1]), waitMs);
+  }
+
+  // Everything until the server closes the connection.
+  Bytes ReadToEnd() {
+    Bytes out;
+    for (;;) {
+      pollfd p{m_fd, POLLIN, 0};
+      if (poll(&p, 1, kHangGuardMs) <= 0) return out;
+      unsigned char buffer[65536];
+      const ssize_t got = recv(m_fd, buffer, sizeof buffer, 0);
+      if (got <= 0) return out;
+      out.insert(out.end(), buffer, buffer + got);
+    }
   }
 
   // True when the server closed the connection.
@@ -228,7 +246,11 @@ class FileInfoServerTest : public ::testing::Test {
   // Requests the list and joins the chunks the way the starter's buffer does.
   static Bytes FetchList(Client& client, std::vector<Reply>* replies = nullptr) {
     EXPECT_TRUE(client.Send(kRequest));
-    Bytes list;
+    return ReadList(client, {}, replies);
+  }
+
+  // Reads reply records until the last chunk, after the list's first bytes.
+  static Bytes ReadList(Client& client, Bytes list, std::vector<Reply>* replies = nullptr) {
     for (;;) {
       std::optional<Bytes> record = client.ReadRecord();
       if (!record) {
@@ -346,6 +368,8 @@ TEST_F(FileInfoServerTest, ForeignRecordClosesTheConnection) {
       {0x00, 0x01, 0x63},              // another message number
       {0x00, 0x05, 0x17, 0, 0, 0, 1},  // a pair announced but missing
       {0x00, 0x00},                    // an empty record
+      {0x03, 0xE8, 0x17},              // 1000 bytes announced: more than any request
+      {0xFF, 0xFF},
   };
   for (const Bytes& bytes : cases) {
     Client client(server.port());
@@ -354,6 +378,7 @@ TEST_F(FileInfoServerTest, ForeignRecordClosesTheConnection) {
   }
   EXPECT_TRUE(server.WaitForLog("unexpected record from")) << server.log();
   EXPECT_TRUE(server.WaitForLog("malformed request from")) << server.log();
+  EXPECT_TRUE(server.WaitForLog("oversized request from")) << server.log();
   Client still(server.port());
   EXPECT_EQ(FetchList(still), RandomBytes(10));
 }
@@ -387,6 +412,206 @@ TEST_F(FileInfoServerTest, RefusesListsItCannotDeliverWhole) {
     EXPECT_EQ(server.Wait(), 1);
     EXPECT_NE(server.log().find(c.message), std::string::npos) << server.log();
   }
+}
+
+// Many requests in one go: their replies are more than every socket buffer
+// on the way holds, so a client that does not read keeps a reply in flight.
+Bytes ManyRequests() {
+  Bytes requests;
+  for (int i = 0; i < 64; ++i) requests.insert(requests.end(), kRequest.begin(), kRequest.end());
+  return requests;
+}
+
+TEST_F(FileInfoServerTest, PrintsItsVersion) {
+  ServerProcess server;
+  EXPECT_FALSE(server.Start({"--version"}));
+  EXPECT_EQ(server.Wait(), 0);
+  EXPECT_EQ(server.log().rfind("wren-fileinfo-server 1.", 0), 0u) << server.log();
+}
+
+// A connection holds a slot only while it keeps to the time limits: a whole
+// request soon after connecting (or after its last reply), whatever it sends.
+TEST_F(FileInfoServerTest, DropsConnectionsWithoutAWholeRequestInTime) {
+  const Bytes list = RandomBytes(3000);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--request-timeout", "0.5", ListFile(list)})) << server.log();
+  struct Case {
+    const char* what;
+    Bytes sent;
+    bool fetchFirst;
+  } cases[] = {
+      {"nothing", {}, false},
+      {"one byte", {0x00}, false},
+      {"all but the last byte", Bytes(kRequest.begin(), kRequest.end() - 1), false},
+      {"nothing after a reply", {}, true},
+  };
+  std::vector<std::unique_ptr<Client>> clients;
+  for (const Case& c : cases) {
+    clients.push_back(std::make_unique<Client>(server.port()));
+    ASSERT_TRUE(clients.back()->connected());
+    if (c.fetchFirst) {
+      EXPECT_EQ(FetchList(*clients.back()), list);
+    }
+    ASSERT_TRUE(clients.back()->Send(c.sent));
+  }
+  for (size_t i = 0; i < clients.size(); ++i) EXPECT_TRUE(clients[i]->ClosedByPeer()) << cases[i].what;
+  EXPECT_TRUE(server.WaitForLog("no complete request within 0.5 s")) << server.log();
+  Client ordinary(server.port());
+  EXPECT_EQ(FetchList(ordinary), list);
+}
+
+// Ten thousand connections that sent one byte each, and an ordinary fetch
+// among them is still answered.
+TEST_F(FileInfoServerTest, HoldsTenThousandConnectionsAndServesAnotherOne) {
+  constexpr size_t kHeld = 10000;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur < kHeld + 100) GTEST_SKIP() << "the descriptor limit is " << limit.rlim_cur;
+  const Bytes list = RandomBytes(41886);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--request-timeout", "120", ListFile(list)})) << server.log();
+  std::vector<std::unique_ptr<Client>> held;
+  for (size_t i = 0; i < kHeld; ++i) {
+    held.push_back(std::make_unique<Client>(server.port()));
+    ASSERT_TRUE(held.back()->connected()) << i;
+    ASSERT_TRUE(held.back()->Send({0x00}));
+  }
+  Client ordinary(server.port());
+  EXPECT_EQ(FetchList(ordinary), list);
+  EXPECT_EQ(server.log().find("refused"), std::string::npos) << server.log().substr(0, 2000);
+}
+
+TEST_F(FileInfoServerTest, DropsAReplyTheClientStopsReading) {
+  const Bytes list = RandomBytes(wren_tools::kMaxListBytes);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--send-timeout", "0.5", ListFile(list)})) << server.log();
+  Client stalled(server.port(), 2048);
+  ASSERT_TRUE(stalled.Send(ManyRequests()));  // and reads nothing
+  EXPECT_TRUE(server.WaitForLog("the client stopped reading the reply for 0.5 s")) << server.log();
+  Client ordinary(server.port());
+  EXPECT_EQ(FetchList(ordinary), list);
+}
+
+TEST_F(FileInfoServerTest, LimitsConnectionsInAllAndPerAddress) {
+  const Bytes list = RandomBytes(100);
+  for (const char* option : {"--max-connections", "--max-per-address"}) {
+    SCOPED_TRACE(option);
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({option, "2", "--request-timeout", "60", ListFile(list)})) << server.log();
+    auto first = std::make_unique<Client>(server.port());
+    Client second(server.port());
+    EXPECT_EQ(FetchList(second), list);
+    Client third(server.port());  // accepted and closed at once
+    EXPECT_TRUE(third.ClosedByPeer());
+    EXPECT_TRUE(server.WaitForLog("refused 127.0.0.1:")) << server.log();
+    first.reset();
+    ASSERT_TRUE(server.WaitForLog("closed by the client")) << server.log();
+    Client fourth(server.port());
+    EXPECT_EQ(FetchList(fourth), list);
+  }
+}
+
+// SIGHUP reads the list again: open connections stay, replies in flight end
+// with the list they started with, later requests get the new one, and a list
+// that cannot be served leaves the previous one in place.
+TEST_F(FileInfoServerTest, ReloadsTheListOnSighup) {
+  const Bytes before = RandomBytes(wren_tools::kMaxListBytes), after = RandomBytes(5000);
+  const std::string path = ListFile(before);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({path})) << server.log();
+  Client idle(server.port()), slow(server.port(), 2048);
+  EXPECT_EQ(FetchList(idle), before);
+  ASSERT_TRUE(slow.Send(ManyRequests()));
+  std::optional<Bytes> first = slow.ReadRecord();
+  ASSERT_TRUE(first);
+
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(after.data()), static_cast<std::streamsize>(after.size()));
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reloaded " + path)) << server.log();
+  EXPECT_EQ(FetchList(idle), after);
+  // Every reply whole: the old list until the reload, the new one after it.
+  std::string order;
+  for (int i = 0; i < 64; ++i) {
+    const Bytes got = ReadList(slow, i == 0 ? Decode(*first).data : Bytes{});
+    order += got == before ? 'B' : got == after ? 'A' : '?';
+  }
+  EXPECT_EQ(order.find_first_not_of('B'), order.find('A')) << order;
+  EXPECT_EQ(order.find_first_not_of('A', order.find('A')), std::string::npos) << order;
+  EXPECT_EQ(order[0], 'B') << order;
+  EXPECT_EQ(order.back(), 'A') << order;
+
+  fs::remove(path);
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reload failed, still serving the previous list: cannot read")) << server.log();
+  Client later(server.port());
+  EXPECT_EQ(FetchList(later), after);
+}
+
+// SIGTERM: no new connections; a connection between two requests is closed,
+// one that has not asked yet may still ask; replies in flight are sent whole;
+// then the end.
+TEST_F(FileInfoServerTest, StopLetsRepliesInFlightFinish) {
+  const Bytes list = RandomBytes(wren_tools::kMaxListBytes);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--shutdown-grace", "60", ListFile(list)})) << server.log();
+  Client between(server.port());
+  EXPECT_EQ(FetchList(between), list);
+  auto fresh = std::make_unique<Client>(server.port());
+  auto slow = std::make_unique<Client>(server.port(), 2048);
+  ASSERT_TRUE(slow->Send(ManyRequests()));
+  std::optional<Bytes> first = slow->ReadRecord();
+  ASSERT_TRUE(first);
+  server.Send(SIGTERM);
+  ASSERT_TRUE(server.WaitForLog("stopping: 1 replies in flight and 1 connections waiting")) << server.log();
+  EXPECT_TRUE(between.ClosedByPeer());
+  EXPECT_EQ(FetchList(*fresh), list);
+  fresh.reset();
+  EXPECT_FALSE(Client(server.port()).connected()) << "still accepting after SIGTERM";
+  // The replies already under way arrive whole, then the connection ends.
+  const Bytes rest = slow->ReadToEnd();
+  Bytes joined = Decode(*first).data;
+  size_t lists = 0;
+  for (size_t at = 0; at + 2 <= rest.size();) {
+    const size_t length = size_t(rest[at]) << 8 | rest[at + 1];
+    ASSERT_LE(at + 2 + length, rest.size()) << "a record cut short";
+    const Reply r = Decode(Bytes(rest.begin() + at + 2, rest.begin() + at + 2 + length));
+    at += 2 + length;
+    joined.insert(joined.end(), r.data.begin(), r.data.end());
+    if (r.index + 1 == r.count) {
+      EXPECT_EQ(joined, list);
+      joined.clear();
+      ++lists;
+    }
+  }
+  EXPECT_TRUE(joined.empty()) << "a reply cut short";
+  EXPECT_GE(lists, 1u);
+  EXPECT_LT(lists, 64u) << "requests after SIGTERM were answered";
+  slow.reset();
+  EXPECT_EQ(server.Wait(), 0);
+  EXPECT_NE(server.log().find("closed after the reply: the server is stopping"), std::string::npos) << server.log();
+  EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
+}
+
+// Loops on several threads share the port, the reload and the stop.
+TEST_F(FileInfoServerTest, ThreadsShareThePortTheReloadAndTheStop) {
+  const Bytes before = RandomBytes(3000), after = RandomBytes(7000);
+  const std::string path = ListFile(before);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--threads", "3", path})) << server.log();
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 30; ++i) clients.push_back(std::make_unique<Client>(server.port()));
+  for (auto& c : clients) EXPECT_EQ(FetchList(*c), before);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(after.data()), static_cast<std::streamsize>(after.size()));
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reloaded " + path)) << server.log();
+  for (auto& c : clients) EXPECT_EQ(FetchList(*c), after);
+  EXPECT_EQ(server.Signal(SIGTERM), 0);
+  EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
 }
 
 }  // namespace
