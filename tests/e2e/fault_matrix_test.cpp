@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 enum : unsigned {
   kCheckRetry = 11003,
   kInstallCopyError = 11011,
-  kCreateSubfolderError = 11009,
   kDownloadFileError = 10405,
   kTransferError = 11105,
   kListRefused = 10401,
@@ -78,27 +77,27 @@ constexpr const char* kInstaller = "MarloSetup.exe.p00";
 
 // clang-format off
 const Row kRows[] = {
-  // name              fault                     list     server       part        question                      dialog  reply                   message                          page               part left
-  {"ServerDrop",       Fault::kServer, nullptr,           "drop",      kTheme,     kCannotReachDownload, 11, 12030, true, Reply::kCancel,       kDownloadNetError, -284, 12030,     kTitleFinishError, true},
-  {"ServerStall",      Fault::kStallCancel, nullptr,      "stall",     kTheme,     kAskCancelDownload, 0, 0,     false, Reply::kCancel,         kDownloadInterrupted, 0, 0,      kTitleFinishError, false},
-  {"Server404",        Fault::kServer, nullptr,           "404",       kTheme,     kCannotReachDownload, 6, 404, true,  Reply::kCancel,         kDownloadNetError, -292, 404,    kTitleFinishError, true},
-  {"Server500",        Fault::kServer, nullptr,           "500",       kTheme,     kCannotReachDownload, 6, 500, true,  Reply::kCancel,         kDownloadNetError, -292, 500,    kTitleFinishError, true},
-  {"Truncated",        Fault::kServer, nullptr,           "truncated", kTheme,     kBadDownload, 0, 0,           true,  Reply::kCancel,         kDownloadFileError, -295, 0,     kTitleFinishError, true},
-  {"Corrupted",        Fault::kServer, nullptr,           "corrupted", kTheme,     kBadDownload, 0, 0,           true,  Reply::kCancel,         kDownloadFileError, -294, 0,     kTitleFinishError, true},
-  {"LongerBody",       Fault::kServer, nullptr,           "longer",    kTheme,     kBadDownload, 0, 0,           true,  Reply::kCancel,         kDownloadFileError, -295, 0,     kTitleFinishError, true},
-  {"ProxyRefuses",     Fault::kProxyRefuses, nullptr,     nullptr,     kInstaller, kCannotReachDownload, 6, 401, true,  Reply::kCancel,         kDownloadNetError, -292, 401,    kTitleFinishError, true},
-  {"StallThenEndOfSession", Fault::kStallEndSession, nullptr, "stall", kTheme,     0, 0, 0,                      false, Reply::kNone,           0, 0, 0,                         0,                 true},
-  {"DiskFullDownload", Fault::kDiskFullDownload, nullptr, nullptr,     kInstaller, kTransferError, 7, 13,        true,  Reply::kRetryOnceCured, 0, 0, 0,                         kTitleFinish,      false},
-  {"DiskFullInstall",  Fault::kDiskFullInstall, nullptr,  nullptr,     kInstaller, kInstallCopyError, -376, 112, false, Reply::kRetryOnceCured, 0, 0, 0,                         kTitleFinish,      false},
-  {"ReadOnlyImage",    Fault::kReadOnlyImage, nullptr,    nullptr,     kInstaller, kInstallCopyError, -376, 5,   false, Reply::kRetryOnceCured, 0, 0, 0,                         kTitleFinish,      false},
-  {"LockedTarget",     Fault::kLockedTarget, nullptr,     nullptr,     kReadme,    kInstallCopyError, -376, 32,  false, Reply::kRetryOnceCured, 0, 0, 0,                         kTitleFinish,      false},
-  {"KillInCheck",      Fault::kKillInCheck, nullptr,      nullptr,     kReadme,    kCheckRetry, -300, 32,        false, Reply::kKill,           0, 0, 0,                         0,                 false},
-  {"KillInDownload",   Fault::kKillInDownload, nullptr,   "stall",     kWorld1,    0, 0, 0,                      false, Reply::kKill,           0, 0, 0,                         0,                 true},
-  {"KillInInstall",    Fault::kKillInInstall, nullptr,    nullptr,     kReadme,    kInstallCopyError, -376, 32,  false, Reply::kKill,           0, 0, 0,                         0,                 true},
-  {"OverlapOfFolders", Fault::kOverlap,        "WREN_FI_LIST_OVERLAP", nullptr, kReadme, 0, 0, 0,      false, Reply::kNone,           0, 0, 0,                         kTitleFinish,      false},
-  {"DuplicateTargets", Fault::kBadList,        "WREN_FI_LIST_DUP_TARGET", nullptr, kReadme, 0, 0, 0,   false, Reply::kNone,           kListRefused, -184, 0,           kTitleFinishError, false},
-  {"DuplicatePartNames", Fault::kBadList,      "WREN_FI_LIST_DUP_PART", nullptr, kReadme, 0, 0, 0,     false, Reply::kNone,           kListRefused, -184, 0,           kTitleFinishError, false},
-  {"ShortOfRecords",   Fault::kBadList,        "WREN_FI_LIST_SHORT", nullptr, kReadme, 0, 0, 0,        false, Reply::kNone,           kListRefused, -185, 0,           kTitleFinishError, false},
+  // name                  fault                     list                       server       part        question              q1    q2     dialog reply                   message               m1    m2     page               part left
+  {"ServerDrop",            Fault::kServer,           nullptr,                   "drop",      kTheme,     kCannotReachDownload, 11,   12030, true,  Reply::kCancel,         kDownloadNetError,    -284, 12030, kTitleFinishError, true},
+  {"ServerStall",           Fault::kStallCancel,      nullptr,                   "stall",     kTheme,     kAskCancelDownload,   0,    0,     false, Reply::kCancel,         kDownloadInterrupted, 0,    0,     kTitleFinishError, false},
+  {"Server404",             Fault::kServer,           nullptr,                   "404",       kTheme,     kCannotReachDownload, 6,    404,   true,  Reply::kCancel,         kDownloadNetError,    -292, 404,   kTitleFinishError, true},
+  {"Server500",             Fault::kServer,           nullptr,                   "500",       kTheme,     kCannotReachDownload, 6,    500,   true,  Reply::kCancel,         kDownloadNetError,    -292, 500,   kTitleFinishError, true},
+  {"Truncated",             Fault::kServer,           nullptr,                   "truncated", kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
+  {"Corrupted",             Fault::kServer,           nullptr,                   "corrupted", kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -294, 0,     kTitleFinishError, true},
+  {"LongerBody",            Fault::kServer,           nullptr,                   "longer",    kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
+  {"ProxyRefuses",          Fault::kProxyRefuses,     nullptr,                   nullptr,     kInstaller, kCannotReachDownload, 6,    401,   true,  Reply::kCancel,         kDownloadNetError,    -292, 401,   kTitleFinishError, true},
+  {"StallThenEndOfSession", Fault::kStallEndSession,  nullptr,                   "stall",     kTheme,     0,                    0,    0,     false, Reply::kNone,           0,                    0,    0,     0,                 true},
+  {"DiskFullDownload",      Fault::kDiskFullDownload, nullptr,                   nullptr,     kInstaller, kTransferError,       7,    13,    true,  Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
+  {"DiskFullInstall",       Fault::kDiskFullInstall,  nullptr,                   nullptr,     kInstaller, kInstallCopyError,    -376, 112,   false, Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
+  {"ReadOnlyImage",         Fault::kReadOnlyImage,    nullptr,                   nullptr,     kInstaller, kInstallCopyError,    -376, 5,     false, Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
+  {"LockedTarget",          Fault::kLockedTarget,     nullptr,                   nullptr,     kReadme,    kInstallCopyError,    -376, 32,    false, Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
+  {"KillInCheck",           Fault::kKillInCheck,      nullptr,                   nullptr,     kReadme,    kCheckRetry,          -300, 32,    false, Reply::kKill,           0,                    0,    0,     0,                 false},
+  {"KillInDownload",        Fault::kKillInDownload,   nullptr,                   "stall",     kWorld1,    0,                    0,    0,     false, Reply::kKill,           0,                    0,    0,     0,                 true},
+  {"KillInInstall",         Fault::kKillInInstall,    nullptr,                   nullptr,     kReadme,    kInstallCopyError,    -376, 32,    false, Reply::kKill,           0,                    0,    0,     0,                 true},
+  {"OverlapOfFolders",      Fault::kOverlap,          "WREN_FI_LIST_OVERLAP",    nullptr,     kReadme,    0,                    0,    0,     false, Reply::kNone,           0,                    0,    0,     kTitleFinish,      false},
+  {"DuplicateTargets",      Fault::kBadList,          "WREN_FI_LIST_DUP_TARGET", nullptr,     kReadme,    0,                    0,    0,     false, Reply::kNone,           kListRefused,         -184, 0,     kTitleFinishError, false},
+  {"DuplicatePartNames",    Fault::kBadList,          "WREN_FI_LIST_DUP_PART",   nullptr,     kReadme,    0,                    0,    0,     false, Reply::kNone,           kListRefused,         -184, 0,     kTitleFinishError, false},
+  {"ShortOfRecords",        Fault::kBadList,          "WREN_FI_LIST_SHORT",      nullptr,     kReadme,    0,                    0,    0,     false, Reply::kNone,           kListRefused,         -185, 0,     kTitleFinishError, false},
 };
 // clang-format on
 
