@@ -15,9 +15,10 @@ if(WREN_WINDOWS)
 
   add_executable(WrenStarter WIN32
     ${CMAKE_CURRENT_LIST_DIR}/starter_app.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unattended.cpp)
   target_include_directories(WrenStarter PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(WrenStarter PRIVATE wren_exe_resources wren_shell_core wren_app_gui wren_wizard wren_install
+  target_link_libraries(WrenStarter PRIVATE wren_exe_resources wren_shell_core wren_unattended_core wren_app_gui wren_wizard wren_install
     wren_wizard wren_settings wren_framework wren_engine wren_common wren_platform
     shell32 ole32 comctl32 user32 gdi32 advapi32)
 endif()

@@ -194,9 +194,20 @@ void ParseServerAddress(const std::string& strValue, std::string& strHost, int& 
   if (!portText.empty()) nPort = ToInt(portText);
 }
 
+namespace {
+// The server named on the command line for this run; the registry value
+// stays as it is.
+std::string g_strServerOverride;
+}  // namespace
+
+void SetServerOverride(const std::string& strValue) { g_strServerOverride = strValue; }
+
 void GetServerAddress(std::string& strHost, int& nPort) {
   const std::string strValue =
-      plat::ReadProfileString(kRegistryKey, kProfileName, kProfileSectionLogin, kProfileEntryServer, kDefaultServerHost);
+      !g_strServerOverride.empty()
+          ? g_strServerOverride
+          : plat::ReadProfileString(kRegistryKey, kProfileName, kProfileSectionLogin, kProfileEntryServer,
+                                    kDefaultServerHost);
   ParseServerAddress(strValue, strHost, nPort);
 }
 

@@ -71,6 +71,9 @@ bool ValidateDownloadFolder(const std::string& strPath, std::string& strFolder);
 void ParseServerAddress(const std::string& strValue, std::string& strHost, int& nPort);
 // Reads the "Server" value of the profile and parses it.
 void GetServerAddress(std::string& strHost, int& nPort);
+// A "host[:port]" that GetServerAddress uses instead of the registry value
+// (empty: the registry value again).
+void SetServerOverride(const std::string& strValue);
 
 // The image folder when none is stored: "MarloInstaller" beside the program.
 std::string GetDefaultInstallPath();

@@ -5,9 +5,11 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "app/exit_codes.h"
 #include "app/ini_path.h"
 #include "app/main_frame.h"
 #include "app/settings.h"
+#include "app/unattended.h"
 #include "framework/msgbox.h"
 #include "wizard/app_services.h"
 #include "wizard/resource_ids.h"
@@ -59,11 +61,31 @@ BOOL CWrenStarterApp::InitInstance() {
   SetRegistryKey(kRegistryKey);
   m_strProfileName = kProfileName;
 
-  if (ActivatePreviousInstance(kInstanceMutexName, kMainWindowClass)) return FALSE;
+  const char* commandLine = ::GetCommandLineA();
+  CCommandLine& line = m_commandLine;
+  const bool accepted = ParseCommandLine(ArgumentsOf(commandLine), &line);
+  if (!accepted || line.bHelp) {
+    // The log of a copy that is running stays as it is.
+    if (!ActivatePreviousInstance(kInstanceMutexName, nullptr)) OpenRunLog(line, commandLine);
+    m_nExitCode = AnswerCommandLine(line, accepted);
+    return FALSE;
+  }
+  // An unattended start leaves the running copy's window where it is.
+  if (ActivatePreviousInstance(kInstanceMutexName, line.Unattended() ? nullptr : kMainWindowClass)) {
+    m_nExitCode = EXIT_ALREADY_RUNNING;
+    return FALSE;
+  }
   m_mutex.Create(kInstanceMutexName);
+  OpenRunLog(line, commandLine);
+  if (line.Unattended()) {
+    m_pAnswers = std::make_unique<CUnattendedAnswers>(PumpMessagesFor);
+    SetUnattendedAnswers(m_pAnswers.get());
+    SetMessageBoxSeam(m_pAnswers.get());
+  }
 
   if (!RegisterMainWindowClass()) {
     AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    m_nExitCode = EXIT_START_FAILED;
     return FALSE;
   }
 
@@ -73,25 +95,42 @@ BOOL CWrenStarterApp::InitInstance() {
   auto* frame = new (std::nothrow) CMainFrame;
   if (frame == nullptr) {
     AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    m_nExitCode = EXIT_START_FAILED;
     return FALSE;
   }
   m_pMainWnd = frame;
   if (!frame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr)) {
     AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
+    m_nExitCode = EXIT_START_FAILED;
     return FALSE;
   }
-  frame->ShowWindow(SW_SHOW);
-  ::UpdateWindow(frame->m_hWnd);
+  if (line.Unattended()) {
+    const int started = StartUnattendedBuild(frame->m_wndWizard, line);
+    if (started != EXIT_OK) {
+      m_nExitCode = started;
+      return FALSE;
+    }
+  }
+  // A quiet build has no window at all: the frame stays hidden.
+  if (line.mode != RunMode::Quiet) {
+    frame->ShowWindow(SW_SHOW);
+    ::UpdateWindow(frame->m_hWnd);
+  }
   return TRUE;
 }
 
 int CWrenStarterApp::ExitInstance() {
   m_listBuffer.Free();
-  int result = CWinApp::ExitInstance();
+  CWinApp::ExitInstance();
+  auto* frame = static_cast<CMainFrame*>(m_pMainWnd);
+  const int exitCode = m_nExitCode >= 0 ? m_nExitCode : frame ? ExitCodeOfWizard(frame->m_wndWizard) : EXIT_FATAL;
+  CloseRunLog(exitCode);
+  SetMessageBoxSeam(nullptr);
+  SetUnattendedAnswers(nullptr);
   delete m_pMainWnd;
   m_pMainWnd = nullptr;
   ::CoUninitialize();
-  return result;
+  return exitCode;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return AfxWinMain(instance); }

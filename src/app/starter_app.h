@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
+#include "app/command_line.h"
 #include "app/list_buffer.h"
+#include "app/unattended_answers.h"
 #include "app/settings_ini.h"
 #include "app/single_instance.h"
 #include "framework/app.h"
@@ -27,11 +31,15 @@ class CWrenStarterApp : public CWinApp {
 
   std::string m_strIniPath;
   CMutexObject m_mutex;
+  CCommandLine m_commandLine;
 
  private:
   BOOL RegisterMainWindowClass();
   CFileListBuffer m_listBuffer;
   CIniFile m_ini;
+  std::unique_ptr<CUnattendedAnswers> m_pAnswers;
+  // Set when start-up decided the exit code itself; -1: the wizard's outcome.
+  int m_nExitCode = -1;
 };
 
 CWrenStarterApp* GetStarterApp();

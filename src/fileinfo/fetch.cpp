@@ -1,5 +1,6 @@
 #include "fileinfo/fetch.h"
 
+#include "common/run_log.h"
 #include "framework/msgbox.h"
 
 CFileInfoFetch::CFileInfoFetch(CWrenOnlineSocket& socket, CFileInfoHost& host, TickSource ticks)
@@ -50,18 +51,28 @@ int CFileInfoFetch::FetchFileInformation() {
   std::string host;
   int port = 0;
   m_host.GetServerAddress(host, port);
+  runlog::Writef("SERVER", "file-information server %s:%d", host.c_str(), port);
 
-  g_nConnectState = CONNECT_WAITING;
-  g_bConnectionLost = false;
   int result = FETCH_CONNECT_FAILED;
-  // A port outside 1-65535 would silently become another port.
-  const bool portValid = port > 0 && port <= 65535;
-  if (portValid && m_socket.ConnectTo(host, static_cast<uint16_t>(port)) == 0) {
-    result = WaitForConnect();
-    if (result == FETCH_OK) result = RequestAndWaitForReply();
+  for (;;) {
+    g_nConnectState = CONNECT_WAITING;
+    g_bConnectionLost = false;
+    result = FETCH_CONNECT_FAILED;
+    // A port outside 1-65535 would silently become another port.
+    const bool portValid = port > 0 && port <= 65535;
+    if (portValid && m_socket.ConnectTo(host, static_cast<uint16_t>(port)) == 0) {
+      result = WaitForConnect();
+      if (result == FETCH_OK) result = RequestAndWaitForReply();
+    }
+    if (!WaitForDisconnect()) result = FETCH_ABORTED;
+    const bool unreachable =
+        result == FETCH_CONNECT_FAILED || result == FETCH_CONNECT_LOST || result == FETCH_REPLY_LOST;
+    if (!unreachable || !m_host.RetryAfterFailure(result)) break;
   }
-
-  if (!WaitForDisconnect()) result = FETCH_ABORTED;
+  if (result == FETCH_OK)
+    runlog::Write("SERVER", "file list received");
+  else
+    runlog::Writef("SERVER", "file information not received (%d)", result);
 
   m_host.StopPhase();
   if (result == FETCH_OK)

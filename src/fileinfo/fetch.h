@@ -61,6 +61,9 @@ class CFileInfoHost : public CFileListTarget {
   virtual void SetPhaseText(unsigned textId) = 0;
   // The reply to the engine's notification.
   virtual void SetResult(int result, int extra) = 0;
+  // The server could not be reached (result -199, -198 or -197): true to try
+  // another round (an unattended build does, a few times).
+  virtual bool RetryAfterFailure(int /*result*/) { return false; }
 };
 
 class CFileInfoFetch {

@@ -19,6 +19,8 @@ class CWin32FileInfoHost : public CFileInfoHost {
   int RunIdleLoop(int elapse) override { return m_loop.Run(elapse); }
   void ResetIdle() override { m_loop.ResetIdle(); }
   bool IsPageAlive() override { return m_hPage != nullptr && ::IsWindow(m_hPage); }
+  // Only an unattended build tries again, a few times.
+  bool RetryAfterFailure(int result) override;
 
  protected:
   HWND m_hPage;

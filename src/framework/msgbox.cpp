@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/run_log.h"
 #include "common/strings.h"
 
 namespace {
@@ -31,9 +32,24 @@ CMessageBoxSeam* SetMessageBoxSeam(CMessageBoxSeam* seam) {
   return previous;
 }
 
+const char* AnswerName(int answer) {
+  switch (answer) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDRETRY: return "Retry";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    default: return "none";
+  }
+}
+
 int AfxMessageBox(const std::string& text, unsigned style) {
   CMessageBoxSeam& seam = g_seam ? *g_seam : g_stderrSeam;
-  return seam.Show(text, style);
+  // Support reads what the user was told and what was answered.
+  runlog::Write((style & 0xF) == MB_OK ? "MESSAGE" : "QUESTION", text);
+  const int answer = seam.Show(text, style);
+  if ((style & 0xF) != MB_OK) runlog::Writef("ANSWER", "%s", AnswerName(answer));
+  return answer;
 }
 
 int AfxMessageBox(unsigned idPrompt, unsigned style) {

@@ -40,6 +40,9 @@ int AfxMessageBox(const std::string& text, unsigned style = MB_OK);
 // The text is string idPrompt of the string table.
 int AfxMessageBox(unsigned idPrompt, unsigned style = MB_OK);
 
+// "Retry", "Yes", ... for a message box answer (the run log's words).
+const char* AnswerName(int answer);
+
 // printf-style formatting into a std::string (format texts come from the string table).
 std::string FormatText(const char* format, ...)
 #ifdef __GNUC__

@@ -1,11 +1,13 @@
 #include "install/download_phase.h"
 
 #include "common/mbcs.h"
+#include "common/run_log.h"
 #include "common/stopwatch.h"
 #include "common/strings.h"
 #include "common/trace.h"
 #include "engine/crc32.h"
 #include "engine/records.h"
+#include "install/run_record.h"
 #include "framework/msgbox.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -113,12 +115,17 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
       ShowFileProgress();
     }
     SetWaitCursor(false);
-    if (complete) return PART_OK;
+    if (complete) {
+      runlog::Writef("DOWNLOAD", "%s: already in the download folder, %u bytes", url.c_str(), size);
+      return PART_OK;
+    }
   }
 
   bool reload = false;
   for (int attempt = 1;; ++attempt) {
+    const uint32_t started = Now();
     const int code = DownloadAttempt(url, path, size, crc, reload, extra);
+    RecordPartAttempt(url, size, attempt, code, *extra, CTickStopwatch::ElapsedTicks(started, Now()));
     if (code == PART_RELOAD) reload = true;  // caches may hold the bad copy
     if (code != PART_RETRY && code != PART_RELOAD) return code;
     if (attempt >= kMaxPartAttempts) return PART_RETRY;

@@ -17,6 +17,7 @@
 #include "framework/msgbox.h"
 #include "install/http_session.h"
 #include "install/progress_display.h"
+#include "install/run_record.h"
 #include "install/run_texts.h"
 #include "wizard/retry_dialog.h"
 #include "wizard/wizard.h"
@@ -142,6 +143,8 @@ void CInstallPage::StartRun() {
   GetWizard()->GetWorkFolders(imageFolder, downloadFolder);
   checker->SetImageFolder(imageFolder);
   checker->SetDownloadFolder(downloadFolder);
+  RecordRunStart(imageFolder, downloadFolder, GetWizard()->GetOptionPage().m_setting,
+                 GetWizard()->GetOptionPage().m_bBootInstaller);
   checker->SetListDataSource(ReceivedListData);
   trace::Event("run-start");
   if (!checker->StartThread()) {
@@ -174,6 +177,7 @@ void CInstallPage::SetResult(int result, int extra) {
 
 void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
   int reply = 0;
+  RecordNotification(notify);
   switch (notify.m_nKind) {
     case NOTIFY_LOAD_LIST: {
       trace::Span span("fetch");
@@ -256,6 +260,7 @@ void CInstallPage::OnRunFinished(WPARAM wParam, LPARAM lParam) {
     FormatResultMessage(&text, m_nFinalType, m_nFinalCode, m_nFinalExtra);
     AfxMessageBox(text, MB_ICONEXCLAMATION);
   }
+  RecordRunEnd(m_nFinalType, m_nFinalType == RESULT_TYPE_SUCCESS ? HIWORD(wParam) : m_nFinalCode, m_nFinalExtra);
   delete m_pChecker;
   m_pChecker = nullptr;
   PressNext();
@@ -398,8 +403,7 @@ void CInstallPage::EndSession() {
 }
 
 bool CInstallPage::AskRetry(const std::string& text) {
-  CRetryCancelDialog dialog(text, AfxGetMainWnd());
-  return dialog.DoModal() == IDRETRY;
+  return AskRetryQuestion(text, AfxGetMainWnd());
 }
 
 void CInstallPage::SetWaitCursor(bool on) {

@@ -23,7 +23,7 @@ class CFinishBootPage : public CBasePage {
     title = 5004;
     subtitle = 5014;
   }
-  void OnSetActive() override { SetWizardButtons(WIZB_FINISH); }
+  void OnSetActive() override;
   int OnWizardBack() override { return -1; }
   // Starts the installer and waits for it; the program ends whatever happened.
   BOOL OnWizardFinish() override {

@@ -46,14 +46,25 @@ BOOL CFolderPage::OnCommand(UINT id, UINT code, HWND control) {
   return CBasePage::OnCommand(id, code, control);
 }
 
+void CFolderPage::SetFolder(const std::string& folder) {
+  m_strInstallPath = folder;
+  if (m_hWnd != nullptr) SetDlgItemText(IDC_FOLDER, folder);
+}
+
+bool CFolderPage::AcceptFolder() {
+  unsigned type = GetPathDriveType(m_strInstallPath);
+  if (type == 3) return ConfirmAndCreateFolder(m_strInstallPath);
+  if (unsigned message = ImageFolderDriveMessage(type)) AfxMessageBox(message, MB_ICONEXCLAMATION);
+  return false;
+}
+
+void CFolderPage::SaveFolder() const {
+  GetAppIni().WriteIniString(kIniSection, kKeyInstallPath, m_strInstallPath.c_str());
+}
+
 int CFolderPage::OnWizardNext() {
   if (!UpdateData(TRUE)) return -1;
-  unsigned type = GetPathDriveType(m_strInstallPath);
-  if (type == 3) {
-    if (!ConfirmAndCreateFolder(m_strInstallPath)) return -1;
-    GetAppIni().WriteIniString(kIniSection, kKeyInstallPath, m_strInstallPath.c_str());
-    return 0;
-  }
-  if (unsigned message = ImageFolderDriveMessage(type)) AfxMessageBox(message, MB_ICONEXCLAMATION);
-  return -1;
+  if (!AcceptFolder()) return -1;
+  SaveFolder();
+  return 0;
 }

@@ -22,6 +22,12 @@ class CFolderPage : public CBasePage {
 
   // The folder as the box shows it now.
   std::string GetFolderText() const;
+  // Puts a folder into the box (an unattended build's choice).
+  void SetFolder(const std::string& folder);
+  // The checks of Next on m_strInstallPath: a fixed drive, and the missing
+  // levels created after asking. false after the message that says why not.
+  bool AcceptFolder();
+  void SaveFolder() const;
 
   std::string m_strInstallPath;
 

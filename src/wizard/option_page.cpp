@@ -35,10 +35,14 @@ void COptionPage::OnSetActive() {
 
 int COptionPage::OnWizardNext() {
   if (!UpdateData(TRUE)) return -1;
+  SaveOptions();
+  return 0;
+}
+
+void COptionPage::SaveOptions() const {
   CIniFile& ini = GetAppIni();
   m_setting.Save(ini);
   ini.WriteIniInt(kIniSection, kKeyBootInstaller, m_bBootInstaller ? 1 : 0);
-  return 0;
 }
 
 BOOL COptionPage::OnCommand(UINT id, UINT code, HWND control) {

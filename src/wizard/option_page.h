@@ -18,6 +18,8 @@ class COptionPage : public CBasePage {
   void OnSetActive() override;
   int OnWizardBack() override { return 0; }
   int OnWizardNext() override;
+  // Writes the download settings and the launch choice to the settings file.
+  void SaveOptions() const;
 
   CBinaryDownloadSetting m_setting;
   BOOL m_bBootInstaller = TRUE;

@@ -1,5 +1,7 @@
 #include "wizard/retry_dialog.h"
 
+#include "app/unattended_answers.h"
+#include "common/run_log.h"
 #include "common/strings.h"
 #include "wizard/resource_ids.h"
 
@@ -33,4 +35,13 @@ BOOL CRetryCancelDialog::OnCommand(UINT id, UINT code, HWND control) {
     return TRUE;
   }
   return CDialog::OnCommand(id, code, control);
+}
+
+bool AskRetryQuestion(const std::string& text, CWnd* parent) {
+  if (CUnattendedAnswers* answers = GetUnattendedAnswers()) return answers->AnswerRetry(text);
+  runlog::Write("QUESTION", text);
+  CRetryCancelDialog dialog(text, parent);
+  const bool retry = dialog.DoModal() == IDRETRY;
+  runlog::Write("ANSWER", retry ? "Retry" : "Cancel");
+  return retry;
 }

@@ -28,3 +28,7 @@ class CRetryCancelDialog : public CDialog {
   void OnOK() override { EndDialog(IDRETRY); }
   void OnCancel() override { EndDialog(IDCANCEL); }
 };
+
+// The run's retry question: the dialog, or in an unattended build the
+// unattended answer; both noted in the run log. true for Retry.
+bool AskRetryQuestion(const std::string& text, CWnd* parent);

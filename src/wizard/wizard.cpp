@@ -1,5 +1,6 @@
 #include "wizard/wizard.h"
 
+#include "app/unattended_answers.h"
 #include "common/strings.h"
 #include "framework/app.h"
 #include "framework/msgbox.h"
@@ -135,6 +136,12 @@ void CWrenStarterWizard::OnBack() {
 
 void CWrenStarterWizard::OnNext() {
   if (m_pCurrentPage != nullptr) Move(+1, m_pCurrentPage->OnWizardNext());
+  // Nobody presses Finish for an unattended build: the run's end ends it.
+  if (IsFinishPage(m_pCurrentPage) && GetUnattendedAnswers() != nullptr) PostMessage(WM_COMMAND, IDC_WIZ_FINISH, 0);
+}
+
+bool CWrenStarterWizard::IsFinishPage(const CBasePage* page) const {
+  return page == &m_pageFinish || page == &m_pageFinishBoot || page == &m_pageFinishError;
 }
 
 void CWrenStarterWizard::OnFinish() {
@@ -146,9 +153,7 @@ void CWrenStarterWizard::OnCancel() {
     m_pageInstall.RequestCancel();
     return;
   }
-  if (m_pCurrentPage == &m_pageFinish || m_pCurrentPage == &m_pageFinishBoot || m_pCurrentPage == &m_pageFinishError) {
-    return;  // Finish is the only way out of a finish page.
-  }
+  if (IsFinishPage(m_pCurrentPage)) return;  // Finish is the only way out of a finish page.
   if (AfxMessageBox(kConfirmCancel, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) PostAppExit();
 }
 

@@ -23,6 +23,8 @@ class CWrenStarterWizard : public CDialog {
   BOOL CreateWizard(CWnd* parent);
 
   BOOL SetActivePage(int index);
+  // Straight to the install page, which starts the run (an unattended build).
+  BOOL ShowInstallPage() { return SetActivePage(IndexOf(&m_pageInstall)); }
   void SetWizardButtons(uint32_t flags);
   void SetNextButtonText(UINT stringId);
   BOOL IsInstallPageActive() const;
@@ -31,8 +33,10 @@ class CWrenStarterWizard : public CDialog {
 
   // Sibling data the pages read through the wizard.
   COptionPage& GetOptionPage() { return m_pageOption; }
+  CFolderPage& GetFolderPage() { return m_pageFolder; }
   CInstallPage& GetInstallPage() { return m_pageInstall; }
   CBasePage* GetCurrentPage() const { return m_pCurrentPage; }
+  bool IsFinishPage(const CBasePage* page) const;
 
   virtual void OnBack();
   virtual void OnNext();

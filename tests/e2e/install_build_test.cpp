@@ -31,6 +31,9 @@ TEST_F(BuildRun, BuildsTheImageThenFindsNothingToDo) {
   EXPECT_TRUE(IsWindowEnabled(Item(page, 1034)));
   // The finish page names the installer inside the image.
   EXPECT_EQ(TextOf(Item(app().CurrentPage(), 1000)), image_ + "\\MarloSetup.exe");
+  // ... and the run log that support asks for.
+  EXPECT_NE(TextOf(Item(app().CurrentPage(), 1036)).find("\\MarloStarter.log"), std::string::npos)
+      << TextOf(Item(app().CurrentPage(), 1036));
   ASSERT_TRUE(Click(app().Button(kFinish)));
   ASSERT_TRUE(app().WaitExit());
   ExpectImageMatchesGame();
