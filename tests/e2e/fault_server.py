@@ -6,7 +6,7 @@ current fault is answered wrongly, one way per fault:
   truncated     the first half of the file, with a Content-Length that says so
   corrupted     the file with one byte changed
   longer        the file with bytes added
-  drop          the whole length announced, half of it sent, then a reset
+  drop          the whole length announced, half of it sent, a pause, a reset
   stall         the whole length announced, 64 KiB sent, then nothing for
                 STALL_SECONDS (the connection is held open)
 The scenario program steers it with GET /_control?<query>:
@@ -101,7 +101,10 @@ class FaultHandler(http.server.SimpleHTTPRequestHandler):
             if fault == 'drop':
                 self.wfile.write(data[:len(data) // 2])
                 self.wfile.flush()
-                # Linger 0: the close resets the connection.
+                # The half arrives first, then the reset (linger 0), so the
+                # starter always sees a transfer cut short, never a refused
+                # request.
+                time.sleep(0.5)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
                 self.connection.close()
             else:  # stall
