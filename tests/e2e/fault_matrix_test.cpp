@@ -78,7 +78,7 @@ constexpr const char* kInstaller = "MarloSetup.exe.p00";
 // clang-format off
 const Row kRows[] = {
   // name                  fault                     list                       server       part        question              q1    q2     dialog reply                   message               m1    m2     page               part left
-  {"ServerDrop",            Fault::kServer,           nullptr,                   "drop",      kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
+  {"ServerDrop",            Fault::kServer,           nullptr,                   "drop",      kTheme,     kTransferError,       8,    10054, true,  Reply::kCancel,         kDownloadFileError,   -290, 10054, kTitleFinishError, true},
   {"ServerStall",           Fault::kStallCancel,      nullptr,                   "stall",     kTheme,     kAskCancelDownload,   0,    0,     false, Reply::kCancel,         kDownloadInterrupted, 0,    0,     kTitleFinishError, false},
   {"Server404",             Fault::kServer,           nullptr,                   "404",       kTheme,     kCannotReachDownload, 6,    404,   true,  Reply::kCancel,         kDownloadNetError,    -292, 404,   kTitleFinishError, true},
   {"Server500",             Fault::kServer,           nullptr,                   "500",       kTheme,     kCannotReachDownload, 6,    500,   true,  Reply::kCancel,         kDownloadNetError,    -292, 500,   kTitleFinishError, true},

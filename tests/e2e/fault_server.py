@@ -102,8 +102,7 @@ class FaultHandler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(data[:len(data) // 2])
                 self.wfile.flush()
                 # The half arrives first, then the reset (linger 0), so the
-                # starter always sees a transfer cut short, never a refused
-                # request.
+                # starter's read fails, never its request.
                 time.sleep(0.5)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
                 self.connection.close()
