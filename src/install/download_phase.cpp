@@ -144,7 +144,11 @@ int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& p
   ShowFileProgress();
   EnableCancel(false);
 
+  m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
+  m_wAttemptSerial = m_wLastSerial;
   const int result = RunSession(url, path, reload, extra);
+  // Whatever the ended session still says belongs to no attempt.
+  m_wAttemptSerial = 0;
   if (result == kSessionNotRun) return PART_NOT_RUN;
   *extra = 0;
 
@@ -241,6 +245,12 @@ void CDownloadPhase::TakeReceivedCount(uint32_t value) {
   m_qwMeasuredBytes += delta;
   m_qwMeasuredMs += elapsed;
   m_dwLastDataTick = now;
+}
+
+void CDownloadPhase::OnHttpMessage(uintptr_t wParam, uint32_t lParam) {
+  const uint16_t serial = static_cast<uint16_t>((wParam >> 16) & 0xFFFF);
+  if (serial == 0 || serial != m_wAttemptSerial) return;
+  OnHttpNotify(static_cast<int>(wParam & 0xFFFF), lParam);
 }
 
 void CDownloadPhase::OnHttpNotify(int code, uint32_t value) {

@@ -70,7 +70,10 @@ class CDownloadPhase {
   int DownloadPart(const std::string& url, const std::string& path, uint32_t size, uint32_t crc, int* extra);
   int DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc, bool reload,
                       int* extra);
-  // The session's report (message 0x8301).
+  // The session's report (message 0x8301): code = low word of wParam, the
+  // attempt's serial = its high word. Reports of an attempt that has ended
+  // (or of none) are dropped.
+  void OnHttpMessage(uintptr_t wParam, uint32_t lParam);
   void OnHttpNotify(int code, uint32_t value);
 
   // Display counters.
@@ -91,6 +94,9 @@ class CDownloadPhase {
   uint32_t m_dwLastDataTick = 0;
   bool m_bCancelRequested = false;
   uint32_t m_dwStallLimit = kDefaultStallLimitMs;
+  // Serial of the running attempt (1 to 0xFFFF), 0 while none runs.
+  uint16_t m_wAttemptSerial = 0;
+  uint16_t m_wLastSerial = 0;
 
  protected:
   // What one attempt's wait loop has decided on its own.
@@ -101,9 +107,11 @@ class CDownloadPhase {
   // Returned by RunSession when the attempt never ran to a session result.
   static constexpr int kSessionNotRun = -1000;
 
-  // Starts a session for url into path and waits for its end, calling
-  // CheckAbort once per pass of its wait loop; returns SessionResult, or
-  // kSessionNotRun with *extra set (-1 no start, -2 the page went away).
+  // Starts a session for url into path, tagged with m_wAttemptSerial, and
+  // waits for its end, calling CheckAbort once per pass of its wait loop and
+  // leaving the loop at once when it asks for the abort (a stalled read must
+  // not hold the stop up); returns SessionResult, or kSessionNotRun with
+  // *extra set (-1 no start, -2 the page went away).
   virtual int RunSession(const std::string& url, const std::string& path, bool reload, int* extra) = 0;
   // The retry dialog: true for Retry.
   virtual bool AskRetry(const std::string& text) = 0;

@@ -9,6 +9,29 @@
 #include "framework/app.h"
 #include "framework/internet.h"
 
+namespace {
+
+// Waits for an object at most dwWaitMs (INFINITE: no limit) while messages
+// sent to this thread are delivered: the worker may be inside a SendMessage
+// to the very thread that waits for it. True when the object was signalled.
+bool WaitDeliveringSentMessages(HANDLE hObject, DWORD dwWaitMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    DWORD left = INFINITE;
+    if (dwWaitMs != INFINITE) {
+      const DWORD spent = ::GetTickCount() - start;
+      left = spent >= dwWaitMs ? 0 : dwWaitMs - spent;
+    }
+    const DWORD woken = ::MsgWaitForMultipleObjects(1, &hObject, FALSE, left, QS_SENDMESSAGE);
+    if (woken == WAIT_OBJECT_0) return true;
+    if (woken != WAIT_OBJECT_0 + 1) return false;  // time is up, or the wait failed
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+}  // namespace
+
 BOOL CHTTPBinarySession::StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError) {
   m_nAccessType = kDirect;
   m_strProxy.clear();
@@ -54,14 +77,14 @@ BOOL CHTTPBinarySession::Start(const char* pszURL, const char* pszPath, CFileErr
   m_bStop = false;
   m_pThread = AfxBeginThread(ThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   if (!m_pThread) {
-    CloseFile(false);
+    CloseFile();
     return FALSE;
   }
   m_pThread->m_bAutoDelete = FALSE;
   m_pThread->ResumeThread();
   return TRUE;
 } catch (const std::bad_alloc&) {
-  CloseFile(false);
+  CloseFile();
   return FALSE;
 }
 
@@ -73,11 +96,33 @@ void CHTTPBinarySession::Abort() {
 void CHTTPBinarySession::Stop() {
   m_bStop = true;
   if (m_pThread) {
-    ::WaitForSingleObject(m_pThread->m_hThread, INFINITE);
+    WaitDeliveringSentMessages(m_pThread->m_hThread, INFINITE);
     delete m_pThread;
     m_pThread = nullptr;
   }
-  CloseFile(false);
+  CloseFile();
+}
+
+void CHTTPBinarySession::Release(DWORD dwWaitMs) {
+  Abort();
+  if (m_pThread && !WaitDeliveringSentMessages(m_pThread->m_hThread, dwWaitMs)) {
+    // The file is closed first, so that the caller can delete it at once and
+    // a read that returns late writes nothing.
+    CloseFile();
+    bool abandoned = false;
+    {
+      plat::Lock lock(m_lockOwner);
+      m_hNotifyWnd = nullptr;
+      if (!m_bWorkerDone) {
+        m_bAbandoned = abandoned = true;
+        m_pThread->m_bAutoDelete = TRUE;  // its own thread object goes with it
+        m_pThread = nullptr;
+      }
+    }
+    if (abandoned) return;  // the session is the worker's now
+  }
+  Stop();  // the worker has ended or is past its last touch of the session
+  delete this;
 }
 
 UINT CHTTPBinarySession::ThreadProc(LPVOID pParam) {
@@ -104,7 +149,14 @@ void CHTTPBinarySession::Run() {
     value = 0;
   }
   Post(code, value);
-  CloseFile(true);
+  if (const int cause = CloseFile()) Post(kFileError, static_cast<DWORD>(cause));
+  if (FinishWorker()) delete this;
+}
+
+bool CHTTPBinarySession::FinishWorker() {
+  plat::Lock lock(m_lockOwner);
+  m_bWorkerDone = true;
+  return m_bAbandoned;
 }
 
 void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& dwValue) {
@@ -182,7 +234,6 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
     m_dwReceived += got;
     const DWORD now = ::GetTickCount();
     if (now - m_dwReportTick >= kProgressInterval) {
-      trace::Span span("ui-progress");
       Send(kProgress, m_dwReceived);
       m_dwReported = m_dwReceived;
       m_dwReportTick = now;
@@ -202,17 +253,28 @@ BOOL CHTTPBinarySession::WriteToFile(const char* pData, DWORD nCount, int& nCaus
   return TRUE;
 }
 
-void CHTTPBinarySession::CloseFile(bool bReportError) {
+int CHTTPBinarySession::CloseFile() {
   plat::Lock lock(m_lockFile);
-  if (m_pFile == INVALID_HANDLE_VALUE) return;
-  if (!::CloseHandle(m_pFile) && bReportError) Post(kFileError, static_cast<DWORD>(FileErrorCause(::GetLastError())));
+  if (m_pFile == INVALID_HANDLE_VALUE) return 0;
+  const int cause = ::CloseHandle(m_pFile) ? 0 : FileErrorCause(::GetLastError());
   m_pFile = INVALID_HANDLE_VALUE;
+  return cause;
 }
 
 void CHTTPBinarySession::Send(int nCode, DWORD dwValue) {
-  if (m_hNotifyWnd) ::SendMessageA(m_hNotifyWnd, m_nNotifyMsg, static_cast<WPARAM>(nCode), static_cast<LPARAM>(dwValue));
+  HWND wnd = nullptr;
+  {
+    plat::Lock lock(m_lockOwner);
+    wnd = m_hNotifyWnd;
+  }
+  // Not under the lock: the receiver's thread may be taking it to give the
+  // session up. A message that arrives after that carries an ended serial.
+  if (!wnd) return;
+  trace::Span span(nCode == kProgress ? "ui-progress" : nullptr);
+  ::SendMessageA(wnd, m_nNotifyMsg, MAKEWPARAM(nCode, m_wSerial), static_cast<LPARAM>(dwValue));
 }
 
 void CHTTPBinarySession::Post(int nCode, DWORD dwValue) {
-  if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, m_nNotifyMsg, static_cast<WPARAM>(nCode), static_cast<LPARAM>(dwValue));
+  plat::Lock lock(m_lockOwner);
+  if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, m_nNotifyMsg, MAKEWPARAM(nCode, m_wSerial), static_cast<LPARAM>(dwValue));
 }

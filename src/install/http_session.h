@@ -6,6 +6,8 @@
 //   0 done (bytes), 4 stopped, 5 no Internet session (error), 6 HTTP status not
 //   2xx or no connection (status or error), 7 local file error (cause),
 //   8 read error (error), 10 other failure, 11 request failed (error).
+// The code is the low word of wParam; the high word is the attempt's serial
+// (0 unless set), so a receiver can tell a late message of an ended attempt.
 // There is no resume: the local file is always written from its first byte.
 #pragma once
 
@@ -59,15 +61,23 @@ class CHTTPBinarySession {
   CHTTPBinarySession(const CHTTPBinarySession&) = delete;
   CHTTPBinarySession& operator=(const CHTTPBinarySession&) = delete;
 
-  // Asks the worker to stop and waits for it without a limit; closes the file.
+  // Asks the worker to stop and waits for it without a limit, delivering the
+  // messages it sends to the calling thread meanwhile; closes the file.
   virtual void Stop();
   // Asks the worker to stop at its next look at the flag; does not wait.
   virtual void Abort();
+  // Stops and ends a session made with new: waits for the worker at most
+  // dwWaitMs (delivering sent messages), then closes the file. A worker still
+  // blocked in the network by then (a stalled read lasts until the receive
+  // time-out) is left to end by itself: it reports nothing more and deletes
+  // the session when it returns. The caller must not touch the session after.
+  void Release(DWORD dwWaitMs);
 
   void SetNotify(HWND hWnd, UINT nMsg) {
     m_hNotifyWnd = hWnd;
     m_nNotifyMsg = nMsg;
   }
+  void SetSerial(WORD wSerial) { m_wSerial = wSerial; }
   void SetReload(BOOL bReload) { m_bReload = bReload; }
 
   BOOL StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError);
@@ -83,7 +93,11 @@ class CHTTPBinarySession {
   // Steps 3 to 11 of an attempt: its terminal code and value.
   void Transfer(CInternetSession& session, int& nCode, DWORD& dwValue);
   BOOL WriteToFile(const char* pData, DWORD nCount, int& nCause);
-  void CloseFile(bool bReportError);
+  // The file error's cause when closing failed, else 0.
+  int CloseFile();
+  // The worker's last touch of the session: true when the caller gave it up
+  // (Release) and the worker must delete it.
+  bool FinishWorker();
   void Send(int nCode, DWORD dwValue);
   void Post(int nCode, DWORD dwValue);
 
@@ -102,10 +116,16 @@ class CHTTPBinarySession {
   DWORD m_dwReceived = 0;
   DWORD m_dwReported = 0;
   DWORD m_dwReportTick = 0;
+  // Cleared under m_lockOwner when the caller gives the session up.
   HWND m_hNotifyWnd = nullptr;
   UINT m_nNotifyMsg = 0;
+  WORD m_wSerial = 0;
   BOOL m_bReload = FALSE;
   // Read by the worker without the lock; Abort sets it under m_lockStop.
   std::atomic<bool> m_bStop{false};
   plat::CriticalSection m_lockStop;
+  // Guards the hand-over of the session between caller and worker.
+  plat::CriticalSection m_lockOwner;
+  bool m_bWorkerDone = false;
+  bool m_bAbandoned = false;
 };

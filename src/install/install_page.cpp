@@ -98,7 +98,7 @@ BOOL CInstallPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
       PumpNotifications();
       return TRUE;
     case WM_HTTP_NOTIFY:
-      OnHttpNotify(static_cast<int>(wp), static_cast<uint32_t>(lp));
+      OnHttpMessage(wp, static_cast<uint32_t>(lp));
       return TRUE;
     default:
       return FALSE;
@@ -106,7 +106,10 @@ BOOL CInstallPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
 }
 
 void CInstallPage::RequestCancel() {
-  if (m_bCancelRequested) return;
+  // Escape comes here too, also while the button is off: there is no
+  // transfer to stop then, and it is ignored as the button would be.
+  CWrenStarterWizard* wizard = GetWizard();
+  if (m_bCancelRequested || wizard == nullptr || !::IsWindowEnabled(wizard->GetDlgItem(IDCANCEL))) return;
   if (AfxMessageBox(IDS_CONFIRM_CANCEL_DOWNLOAD, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) m_bCancelRequested = true;
 }
 
@@ -349,6 +352,7 @@ int CInstallPage::RunSession(const std::string& url, const std::string& path, bo
   if (session != nullptr) {
     m_pSession = session;
     session->SetNotify(m_hWnd, WM_HTTP_NOTIFY);
+    session->SetSerial(m_wAttemptSerial);
     session->SetReload(reload ? TRUE : FALSE);
     m_dwLastDataTick = Now();
     const CBinaryDownloadSetting& setting = GetWizard()->GetOptionPage().m_setting;
@@ -376,13 +380,11 @@ int CInstallPage::RunSession(const std::string& url, const std::string& path, bo
   for (;;) {
     const int quitting = m_loop.Run(kDownloadIdlePass);
     if (quitting == 1 || !::IsWindow(page)) {
-      session->Stop();
-      delete session;
-      m_pSession = nullptr;
+      EndSession();
       *extra = -2;
       return kSessionNotRun;
     }
-    if (CheckAbort(watch)) session->Abort();
+    if (CheckAbort(watch)) break;
     if (m_bStarted && !cancelOffered) {
       EnableCancel(true);
       cancelOffered = true;
@@ -390,10 +392,14 @@ int CInstallPage::RunSession(const std::string& url, const std::string& path, bo
     if (m_nHttpResult != kHttpRunning) break;
   }
   EnableCancel(false);
-  session->Stop();
-  delete session;
-  m_pSession = nullptr;
+  EndSession();
   return SessionResult(watch);
+}
+
+void CInstallPage::EndSession() {
+  CHTTPBinarySession* session = m_pSession;
+  m_pSession = nullptr;
+  if (session != nullptr) session->Release(kSessionStopWaitMs);
 }
 
 bool CInstallPage::AskRetry(const std::string& text) {

@@ -35,6 +35,8 @@ class CInstallPage : public CBasePage, public CWin32FileInfoHost, public CDownlo
   // Longest pass of a download's wait loop: the session's messages end a pass
   // at once; the pass bounds how late a stall is noticed.
   static constexpr int kDownloadIdlePass = 100;
+  // How long an ended attempt waits for its worker before leaving it behind.
+  static constexpr DWORD kSessionStopWaitMs = 1000;
 
   CInstallPage() : CWin32FileInfoHost(nullptr) {}
   ~CInstallPage() override;
@@ -100,6 +102,8 @@ class CInstallPage : public CBasePage, public CWin32FileInfoHost, public CDownlo
   // The run could not start: the reason, then the error finish page.
   void FailStart(unsigned textId);
   void PressNext();
+  // Stops the running attempt's session and lets it go (Release).
+  void EndSession();
 
   CWrenOnlineSocket m_socket;
   CFont m_fontBold;

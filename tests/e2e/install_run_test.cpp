@@ -66,5 +66,24 @@ TEST_F(InstallRun, WaitingRunOffersNoButtonAndRefusesShutDown) {
   ShotPage("install-waiting");
 }
 
+// Cancel is off while no transfer runs, and Escape, which stands for it, is
+// ignored then: no question, and the run goes on.
+TEST_F(InstallRun, EscapeWithoutATransferIsIgnored) {
+  SilentServer server;
+  ASSERT_NE(server.Port(), 0u);
+  UseServer("127.0.0.1:" + std::to_string(server.Port()));
+  ASSERT_TRUE(Start({{"InstallPath", WorkDir()}}));
+  ASSERT_TRUE(Go(kNext, kTitleFolder));
+  ASSERT_TRUE(Go(kNext, kTitleOption));
+  ASSERT_TRUE(Go(kNext, kTitleInstall));
+  ASSERT_TRUE(WaitUntil([&] { return ButtonStates() == "back:off next:off finish:hidden cancel:off"; }))
+      << ButtonStates();
+  PressKey(app().CurrentPage(), VK_ESCAPE);
+  PressKey(app().Wizard(), VK_ESCAPE);
+  EXPECT_EQ(app().WaitPopup(2000), nullptr) << "Escape asked something";
+  EXPECT_EQ(app().Title(), Str(kTitleInstall));
+  EXPECT_TRUE(app().Running());
+}
+
 }  // namespace
 }  // namespace e2e

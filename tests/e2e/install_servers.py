@@ -2,15 +2,22 @@
 """Servers for the build-run scenarios, started around the scenario program.
 
 Runs inside tests/support/http_servers.py (which serves WREN_HTTP_ROOT). Makes
-the sample game twice with wren-publish: once served by that static server
-under /fast/, once under /slow/ by a throttled server of its own (so a
-transfer lasts long enough to be cancelled or photographed). Then starts
-wren-fileinfo-server for each list and for each server status the scenarios
-need, and runs the command with their ports in the environment:
-  WREN_FI_FAST, WREN_FI_SLOW, WREN_FI_STATUS_<n> (n = 3, 1, 100, 98 for -n),
+the sample game three times with wren-publish: once served by that static
+server under /fast/, once under /slow/ by a throttled server of its own (so a
+transfer lasts long enough to be cancelled or photographed), once under
+/fault/ by the fault server of fault_server.py. Mounts a small tmpfs for the
+disk faults when it can. Then starts wren-fileinfo-server for each list and
+for each server status the scenarios need, and runs the command with their
+ports in the environment:
+  WREN_FI_FAST, WREN_FI_SLOW, WREN_FI_FAULT, WREN_FI_LIST_<variant> (the
+  fault list's variants of list_faults.py: DUP_TARGET, DUP_PART, SHORT,
+  OVERLAP), WREN_FI_STATUS_<n> (n = 3, 1, 100, 98 for -n), WREN_FAULT_PORT
+  (the fault server, also its /_control),
   WREN_GAME_WIN (the game folder as Wine sees it), WREN_FAST_ROOT_WIN (the
-  served /fast/ folder), WREN_HTTP_LOG_WIN.
-With nginx installed, the sample is published a third time under /marlo/ on
+  served /fast/ folder), WREN_FAULT_ROOT_WIN, WREN_HTTP_LOG_WIN,
+  WREN_FAULT_LOG_WIN, and WREN_SMALL_DISK_WIN (the tmpfs) or, when none could
+  be mounted, WREN_SMALL_DISK_SKIP (why not).
+With nginx installed, the sample is published once more under /marlo/ on
 nginx, run with tools/deploy/nginx-parts.conf: WREN_FI_NGINX (its list
 server), WREN_NGINX_LOG_WIN (nginx's access log).
 With haproxy installed, two servers of the /fast/ list run behind haproxy,
@@ -33,6 +40,9 @@ import sys
 import tempfile
 import threading
 import time
+
+import fault_server
+import list_faults
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 STATUSES = (-3, -1, -100, -98)
@@ -244,10 +254,17 @@ def main(argv):
     work = tempfile.mkdtemp(prefix='wren-install-')
     procs = []
     slow = None
+    fault = None
+    small = os.path.join(work, 'small')
+    os.mkdir(small)
+    mounted, why_not = fault_server.mount_small_disk(small)
     try:
         slow = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(SlowHandler, directory=root))
         threading.Thread(target=slow.serve_forever, daemon=True).start()
-        hosts = {'fast': os.environ['WREN_HTTP_PORT'], 'slow': str(slow.server_address[1])}
+        fault_log = os.path.join(work, 'fault-requests.log')
+        fault = fault_server.make_server(root, fault_log, small if mounted else None)
+        hosts = {'fast': os.environ['WREN_HTTP_PORT'], 'slow': str(slow.server_address[1]),
+                 'fault': str(fault.server_address[1])}
         env = dict(os.environ)
         for name, port in hosts.items():
             out = os.path.join(work, name)
@@ -259,6 +276,13 @@ def main(argv):
             proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
             env['WREN_FI_' + name.upper()] = fi_port
+        # Faulty copies of the fault server's list (list_faults.py).
+        variants = list_faults.make_variants(os.path.join(work, 'fault', 'publish', 'filelist.dat'),
+                                             os.path.join(root, 'fault'), os.path.join(work, 'lists'))
+        for variant, path in variants.items():
+            proc, fi_port = start_list_server(server, [path])
+            procs.append(proc)
+            env['WREN_FI_LIST_' + variant.upper().replace('-', '_')] = fi_port
         for status in STATUSES:
             proc, fi_port = start_list_server(server, ['--status', str(status)])
             procs.append(proc)
@@ -295,7 +319,14 @@ def main(argv):
             env['WREN_BALANCE_CONTROL_WIN'] = win(control)
         env['WREN_GAME_WIN'] = win(os.path.join(work, 'fast', 'game'))
         env['WREN_FAST_ROOT_WIN'] = win(os.path.join(root, 'fast'))
+        env['WREN_FAULT_ROOT_WIN'] = win(os.path.join(root, 'fault'))
+        env['WREN_FAULT_PORT'] = hosts['fault']
         env['WREN_HTTP_LOG_WIN'] = win(os.environ['WREN_HTTP_LOG'])
+        env['WREN_FAULT_LOG_WIN'] = win(fault_log)
+        if mounted:
+            env['WREN_SMALL_DISK_WIN'] = win(small)
+        else:
+            env['WREN_SMALL_DISK_SKIP'] = why_not
         return subprocess.call(command, env=env)
     finally:
         for proc in procs:
@@ -307,6 +338,10 @@ def main(argv):
                 proc.kill()
         if slow:
             slow.shutdown()
+        if fault:
+            fault.shutdown()
+        if mounted:
+            fault_server.unmount_small_disk(small)
         shutil.rmtree(work, ignore_errors=True)
 
 

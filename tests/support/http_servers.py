@@ -9,6 +9,9 @@ and passes their addresses to the command in the environment:
   WREN_HTTP_PORT, WREN_HTTP_ROOT (a Unix path), WREN_HTTP_ROOT_WIN (the same
   folder as Wine's Z: drive sees it), WREN_PROXY_PORT, WREN_PROXY_USER,
   WREN_PROXY_PASSWORD, and WREN_HTTP_LOG (one line per request served).
+A GET of /stall/<anything> answers 200 with a Content-Length of 1 MiB, sends
+the first 64 KiB and then holds the connection for STALL_SECONDS without a
+byte more: a transfer that stalls.
 Everything stops when the command ends, and after --limit seconds at most.
 
 usage: http_servers.py [--limit SECONDS] -- command [args...]
@@ -32,8 +35,25 @@ def free_port():
         return s.getsockname()[1]
 
 
+STALL_SECONDS = 150
+
+
 class LoggingHandler(http.server.SimpleHTTPRequestHandler):
     log_path = None
+
+    def do_GET(self):
+        if not self.path.startswith('/stall/'):
+            return super().do_GET()
+        self.log_message('stall')
+        self.send_response(200)
+        self.send_header('Content-Length', str(1024 * 1024))
+        self.end_headers()
+        try:
+            self.wfile.write(b'\x5a' * 65536)
+            self.wfile.flush()
+            time.sleep(STALL_SECONDS)
+        except ConnectionError:
+            pass
 
     def log_message(self, fmt, *args):
         with open(self.log_path, 'a') as log:

@@ -159,6 +159,75 @@ TEST_F(HttpSession, AbortBeforeTheBodyStopsWithCodeFour) {
   EXPECT_EQ(m_receiver.Codes(), (std::vector<int>{3, 4}));
 }
 
+TEST_F(HttpSession, SerialTravelsInTheHighWordOfEveryMessage) {
+  Serve("serial.bin", Pattern(70000));
+  m_session.SetSerial(0x1234);
+  ASSERT_TRUE(m_session.StartDirect(Url("serial.bin").c_str(), (m_dir / "s.bin").c_str(), nullptr));
+  // The receiver sees code | serial << 16; nothing ends as "code 0x1234xxxx".
+  DWORD start = ::GetTickCount();
+  bool ended = false;
+  while (!ended && ::GetTickCount() - start < 60000) {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+    for (auto& e : m_receiver.events) ended = ended || (e.first & 0xFFFF) == 0;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  m_session.Stop();
+  ASSERT_TRUE(ended);
+  for (auto& e : m_receiver.events) EXPECT_EQ(e.first >> 16, 0x1234) << (e.first & 0xFFFF);
+  EXPECT_EQ(ReadWholeFile(m_dir / "s.bin"), Pattern(70000));
+}
+
+TEST_F(HttpSession, StopWhileTheWorkerSendsDoesNotWaitForever) {
+  // The worker's first message is sent (it waits for this thread), and this
+  // thread goes straight into Stop without pumping: the wait must deliver it.
+  Serve("stop.bin", Pattern(3 * 1024 * 1024));
+  ASSERT_TRUE(m_session.StartDirect(Url("stop.bin").c_str(), (m_dir / "st.bin").c_str(), nullptr));
+  ::Sleep(300);
+  m_session.Stop();
+  ASSERT_FALSE(m_receiver.events.empty());
+  EXPECT_EQ(m_receiver.events.front().first, 3);
+}
+
+// The server sends the headers and 64 KiB, then nothing for 150 s; the
+// session is given up on while its worker sits in the read. This test (and the program) must end
+// long before the stall does, with the partial file closed and deletable and
+// no further message from the worker. The worker is still blocked when the
+// test program exits, which must not crash either.
+TEST_F(HttpSession, ReleaseDuringAStallLeavesTheBlockedWorkerBehind) {
+  auto* session = new CHTTPBinarySession;
+  session->SetNotify(m_receiver.Handle(), kNotify);
+  session->SetSerial(7);
+  const std::string path = m_dir / "stall.bin";
+  ASSERT_TRUE(session->StartDirect(Url("stall/x.bin").c_str(), path.c_str(), nullptr));
+  // Wait for the body to begin: the worker then sits in its read.
+  DWORD start = ::GetTickCount();
+  auto started = [&] {
+    for (auto& e : m_receiver.events)
+      if ((e.first & 0xFFFF) == 1) return true;
+    return false;
+  };
+  while (::GetTickCount() - start < 30000 && !started()) {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+    ::Sleep(20);
+  }
+  ASSERT_TRUE(started());
+  ::Sleep(500);
+  session->Release(1000);
+  EXPECT_TRUE(::DeleteFileA(path.c_str())) << ::GetLastError();
+  const size_t seen = m_receiver.events.size();
+  start = ::GetTickCount();
+  while (::GetTickCount() - start < 1500) {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+    ::Sleep(20);
+  }
+  EXPECT_EQ(m_receiver.events.size(), seen) << "the left worker still reports";
+  for (auto& e : m_receiver.events) EXPECT_NE(e.first & 0xFFFF, 0) << "the stalled transfer cannot have ended";
+  EXPECT_FALSE(plat::FileExists(path));
+}
+
 TEST_F(HttpSession, UnreachableServerEndsWithAConnectionOrRequestError) {
   // A port nobody listens on: the platform reports it at connect or at send time.
   ASSERT_TRUE(m_session.StartDirect("http://127.0.0.1:9/x.bin", (m_dir / "u.bin").c_str(), nullptr));

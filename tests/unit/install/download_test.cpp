@@ -280,6 +280,43 @@ TEST_F(DownloadPhase, CancelStopsTheTransferAndRemovesThePartialFile) {
   EXPECT_TRUE(phase_.questions.empty());
 }
 
+TEST_F(DownloadPhase, LateReportsOfAnEndedAttemptAreDropped) {
+  AddPart("l.p00", Bytes(5000, 'l'));
+  AddPart("l.p01", Bytes(6000, 'm'));
+  auto message = [](int code, uint16_t serial) { return static_cast<uintptr_t>(code) | (uintptr_t{serial} << 16); };
+  std::vector<uint16_t> serials;
+  phase_.answers = {true};  // Retry after the stall
+  phase_.session = [&](const ScriptedPhase::Attempt& a, int index, int*) {
+    const uint16_t serial = phase_.m_wAttemptSerial;
+    serials.push_back(serial);
+    const std::string& bytes = content_[index == 2 ? 1 : 0];
+    const uint32_t size = static_cast<uint32_t>(bytes.size());
+    if (index == 0) {
+      // Given up on while its worker still runs.
+      phase_.OnHttpMessage(message(3, serial), 0);
+      return kHttpStalled;
+    }
+    EXPECT_TRUE(WriteWholeFile(a.path, bytes));
+    // What the first worker says late, and reports without a serial, belong
+    // to no attempt of this page.
+    phase_.OnHttpMessage(message(7, serials[0]), 13);
+    phase_.OnHttpMessage(message(0, serials[0]), 1);
+    phase_.OnHttpMessage(message(8, 0), 1);
+    EXPECT_EQ(phase_.m_nHttpResult, kHttpRunning);
+    for (int code : {3, 1, 2, 0}) phase_.OnHttpMessage(message(code, serial), size);
+    return phase_.SessionResult(ScriptedPhase::CAttemptWatch{});
+  };
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(serials.size(), 3u);
+  EXPECT_NE(serials[0], 0);
+  EXPECT_NE(serials[0], serials[1]);
+  EXPECT_NE(serials[1], serials[2]);
+  EXPECT_EQ(ReadWholeFile(folder_ / "l.p00"), content_[0]);
+  EXPECT_EQ(phase_.m_wAttemptSerial, 0) << "no attempt runs after the request";
+  phase_.OnHttpMessage(message(7, serials[2]), 13);
+  EXPECT_EQ(phase_.m_nHttpResult, 0) << "a report after the attempt ended was taken";
+}
+
 TEST_F(DownloadPhase, StalledTransferTimesOutAfterTheLimit) {
   AddPart("s.p00", Bytes(100, 's'));
   phase_.m_dwStallLimit = 5000;
