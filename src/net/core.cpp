@@ -21,7 +21,9 @@ net_state g_net;
 
 namespace {
 
-int g_last_error = 0;
+// Per thread, like errno: the library itself runs on one thread, but its
+// codecs are also used by the threads of the file-information server.
+thread_local int g_last_error = 0;
 net_time_source_fn g_time_source = nullptr;
 net_malloc_fn g_malloc = nullptr;
 net_free_fn g_free = nullptr;

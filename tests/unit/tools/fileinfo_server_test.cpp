@@ -610,7 +610,7 @@ TEST_F(FileInfoServerTest, ThreadsShareThePortTheReloadAndTheStop) {
   server.Send(SIGHUP);
   ASSERT_TRUE(server.WaitForLog("reloaded " + path)) << server.log();
   for (auto& c : clients) EXPECT_EQ(FetchList(*c), after);
-  EXPECT_EQ(server.Signal(SIGTERM), 0);
+  EXPECT_EQ(server.Signal(SIGTERM), 0) << server.log();
   EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
 }
 
