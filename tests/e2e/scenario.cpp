@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "image_files.h"
+
 #include <shlobj.h>
 
 #include <cstdlib>
@@ -16,11 +18,6 @@ namespace fs = std::filesystem;
 constexpr wchar_t kServerKey[] = L"Software\\Quillmere\\Marlo\\Login";
 constexpr wchar_t kDeadServer[] = L"127.0.0.1:1";
 constexpr wchar_t kAbsent[] = L"\x01(absent)";
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
 
 std::string CurrentTestName() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
