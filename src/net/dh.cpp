@@ -11,6 +11,7 @@
 #include "net/sha1.h"
 #include "platform/random.h"
 #include "platform/system.h"
+#include "trust/gcrypt_init.h"
 
 #include <gcrypt.h>
 
@@ -130,18 +131,10 @@ void net_key_from_hex(const char* text, uint8_t* key, int key_len) {
 }
 
 bool net_keyex_available() {
-  // libgcrypt must be set up once before its first use; a shared library
-  // older than the headers we were built with is not usable.
   static const bool ready = [] {
-    if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
-      net_log_important("Fatal: libgcrypt is older than %s\n", GCRYPT_VERSION);
-      return false;
-    }
-    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
-      gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-      gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    }
-    return true;
+    if (InitGcrypt()) return true;
+    net_log_important("Fatal: libgcrypt is older than %s\n", GCRYPT_VERSION);
+    return false;
   }();
   return ready;
 }

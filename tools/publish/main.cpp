@@ -1,4 +1,5 @@
 // wren-publish: makes a publish folder from a folder of game files.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +15,14 @@ namespace {
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: wren-publish --host HOST[:PORT] --installer NAME [options] SOURCE OUTPUT\n"
+               "       wren-publish keygen FILE\n"
                "\n"
                "Turns the game files in SOURCE into the publish folder OUTPUT: part files under\n"
                "OUTPUT/files/ for an HTTP server, and OUTPUT/filelist.dat for wren-fileinfo-server.\n"
+               "\n"
+               "keygen makes a new signing key pair: FILE holds the private key (readable by\n"
+               "you only; keep it safe), FILE.pub the public key that starters are built with.\n"
+               "Neither file is overwritten.\n"
                "\n"
                "  --host HOST[:PORT]  the HTTP server that serves OUTPUT (required)\n"
                "  --path /URL/PATH/   where OUTPUT is served on that server (default /)\n"
@@ -25,6 +31,11 @@ void Usage(FILE* out) {
                "  --lead N            the list's leading number (default 1)\n"
                "  --raw PATTERN       store files whose path matches PATTERN unpacked (repeatable)\n"
                "  --raw-all           store every file unpacked\n"
+               "  --sign KEYFILE      sign the publication with the private key in KEYFILE:\n"
+               "                      OUTPUT/manifest.dat vouches for the list and every file\n"
+               "  --serial N          the manifest's serial (default: the current Unix time, or\n"
+               "                      one more than the serial already in OUTPUT if that is\n"
+               "                      larger); must be greater than the serial already in OUTPUT\n"
                "\n"
                "Names are converted from UTF-8 to code page 932. OUTPUT appears only when\n"
                "everything succeeded; an earlier publish in OUTPUT is replaced.\n");
@@ -39,9 +50,38 @@ bool ParseUnsigned(const char* text, uint32_t* value) {
   return true;
 }
 
+// Digits only: strtoull would also take " -1" and wrap it to 2^64 - 1.
+bool ParseSerial(const char* text, uint64_t* value) {
+  if (!std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (*end || errno) return false;
+  *value = v;
+  return true;
+}
+
+int KeyGen(const char* file) {
+  try {
+    const std::filesystem::path publicKeyFile = wren_tools::MakeKeyPair(file);
+    std::printf("private key: %s\npublic key:  %s\n", file, publicKeyFile.c_str());
+    return 0;
+  } catch (const wren_tools::PublishError& e) {
+    std::fprintf(stderr, "wren-publish: %s\n", e.what());
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "keygen") == 0) {
+    if (argc != 3) {
+      Usage(stderr);
+      return 2;
+    }
+    return KeyGen(argv[2]);
+  }
   wren_tools::PublishOptions options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
@@ -80,6 +120,16 @@ int main(int argc, char** argv) {
       options.rawPatterns.push_back(value());
     } else if (arg == "--raw-all") {
       options.rawAll = true;
+    } else if (arg == "--sign") {
+      options.signingKey = value();
+    } else if (arg == "--serial") {
+      const char* text = value();
+      uint64_t serial = 0;
+      if (!ParseSerial(text, &serial)) {
+        std::fprintf(stderr, "wren-publish: bad serial \"%s\"\n", text);
+        return 2;
+      }
+      options.serial = serial;
     } else if (arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "wren-publish: unknown option %s\n", arg.c_str());
       Usage(stderr);
@@ -97,8 +147,10 @@ int main(int argc, char** argv) {
 
   try {
     const wren_tools::PublishSummary s = wren_tools::Publish(options);
-    std::printf("published %zu files in %zu parts (%zu kept unpacked), %llu bytes in part files, file list %zu bytes\n",
+    std::printf("published %zu files in %zu parts (%zu kept unpacked), %llu bytes in part files, file list %zu bytes",
                 s.files, s.parts, s.rawParts, static_cast<unsigned long long>(s.partBytes), s.listBytes);
+    if (s.serial) std::printf(", signed, serial %llu", static_cast<unsigned long long>(*s.serial));
+    std::printf("\n");
     std::printf("into %s\n", options.output.c_str());
     return 0;
   } catch (const wren_tools::PublishError& e) {

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <set>
 #include <system_error>
@@ -22,6 +23,9 @@
 #include "engine/filelist_writer.h"
 #include "engine/packed.h"
 #include "engine/records.h"
+#include "trust/key_text.h"
+#include "trust/manifest.h"
+#include "trust/sha256.h"
 
 namespace wren_tools {
 namespace {
@@ -225,8 +229,9 @@ class FileReader {
   int m_fd = -1;
 };
 
-void WriteNewFile(const fs::path& path, const void* data, size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+// Never replaces a file, nor follows a link to one (O_EXCL).
+void WriteNewFile(const fs::path& path, const void* data, size_t size, mode_t mode = 0644) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) Fail("cannot create \"" + path.string() + "\": " + ErrnoText(errno));
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   size_t done = 0;
@@ -243,6 +248,35 @@ void WriteNewFile(const fs::path& path, const void* data, size_t size) {
   if (close(fd) != 0) Fail("cannot write \"" + path.string() + "\": " + ErrnoText(errno));
 }
 
+// The start of a file, at most limit + 1 bytes of it (more than limit: the
+// file is longer than it may be), or nothing when it does not exist.
+std::optional<std::vector<unsigned char>> ReadFileStart(const fs::path& path, size_t limit, const std::string& what) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return std::nullopt;
+  if (fd < 0) Fail("cannot open " + what + " \"" + path.string() + "\": " + ErrnoText(errno));
+  std::vector<unsigned char> bytes(limit + 1);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int err = errno;
+      close(fd);
+      Fail("cannot read " + what + " \"" + path.string() + "\": " + ErrnoText(err));
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  close(fd);
+  bytes.resize(done);
+  return bytes;
+}
+
+void Wipe(void* data, size_t size) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
+  while (size--) *p++ = 0;
+}
+
 uint32_t Crc(const void* data, size_t size) {
   CCrc32 crc;
   crc.Update(data, size);
@@ -250,9 +284,10 @@ uint32_t Crc(const void* data, size_t size) {
 }
 
 // Reads one source file part by part, writes the part files under root and
-// returns the record that describes them.
+// returns the record that describes them; sets *sha256 to the hash of the
+// whole file unless it is null.
 CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& root, const PublishOptions& options,
-                       PublishSummary& summary) {
+                       PublishSummary& summary, CSha256::Digest* sha256) {
   FileReader reader(source);
   const struct statx st = reader.Status();
   if (st.stx_size != size) Fail("\"" + source.relative + "\" changed while it was published");
@@ -268,6 +303,8 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
       (st.stx_mask & STATX_BTIME) ? ToFileTime(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : file.m_ftLastWrite;
 
   CCrc32 wholeCrc;
+  std::optional<CSha256> wholeSha;
+  if (sha256) wholeSha.emplace();
   std::vector<unsigned char> content;
   uint64_t remaining = size;
   for (const std::string& remoteName : source.remoteNames) {
@@ -275,6 +312,7 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
     reader.Read(content, partSize);
     remaining -= partSize;
     wholeCrc.Update(content.data(), content.size());
+    if (wholeSha) wholeSha->Update(content.data(), content.size());
 
     CDLFileInfo part;
     part.m_dwCrc = Crc(content.data(), content.size());
@@ -300,6 +338,7 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
   }
   reader.ExpectEnd();
   file.m_dwCrc = wholeCrc.GetValue();
+  if (sha256) *sha256 = wholeSha->GetValue();
   // A file is raw when all its parts are; a single part shares the file's flags.
   const bool allRaw = std::all_of(file.m_aParts.begin(), file.m_aParts.end(),
                                   [](const CDLFileInfo& p) { return p.m_wFlags & FILE_FLAG_RAW; });
@@ -362,6 +401,39 @@ void PlaceOutput(const fs::path& temp, const fs::path& output) {
     Fail("cannot move the publish folder into place: " + ErrnoText(err));
   }
   fs::remove_all(old, ec);
+}
+
+// What a signed publication needs before anything is written: the key and
+// the serial of its manifest.
+struct Signing {
+  ed25519::Seed seed{};
+  ed25519::PublicKey key{};
+  uint64_t serial = 0;
+
+  ~Signing() { Wipe(seed.data(), seed.size()); }
+};
+
+// The serial of the manifest already in output, when one is there and was
+// signed with key; a manifest of another key or a broken one says nothing.
+std::optional<uint64_t> EarlierSerial(const fs::path& output, const ed25519::PublicKey& key) {
+  const std::optional<std::vector<unsigned char>> bytes =
+      ReadFileStart(output / kManifestName, kMaxManifestBytes, "the earlier manifest");
+  CManifest earlier;
+  if (!bytes || ReadSignedManifest(bytes->data(), bytes->size(), key, &earlier) != ManifestCheck::Ok)
+    return std::nullopt;
+  return earlier.m_qwSerial;
+}
+
+uint64_t ChooseSerial(const std::optional<uint64_t>& wanted, const std::optional<uint64_t>& earlier) {
+  if (earlier && *earlier == UINT64_MAX) Fail("the publication in the output has the last possible serial");
+  if (wanted) {
+    if (earlier && *wanted <= *earlier)
+      Fail("the serial " + std::to_string(*wanted) + " must be greater than " + std::to_string(*earlier) +
+           ", the serial of the publication in the output");
+    return *wanted;
+  }
+  const uint64_t now = static_cast<uint64_t>(std::max<std::time_t>(std::time(nullptr), 0));
+  return earlier ? std::max(now, *earlier + 1) : now;
 }
 
 }  // namespace
@@ -433,6 +505,15 @@ PublishSummary Publish(const PublishOptions& options) {
   if (output.filename().empty()) Fail("\"" + options.output.string() + "\" cannot be a publish folder");
   CheckOutputPlace(source, output);
   const std::string base = MakeDownloadBase(options.host, options.urlPath);
+  std::optional<Signing> signing;
+  if (!options.signingKey.empty()) {
+    signing.emplace();
+    signing->seed = ReadSigningKey(options.signingKey);
+    if (!ed25519::PublicKeyOf(signing->seed, &signing->key)) Fail("cannot derive the public key: libgcrypt failed");
+    signing->serial = ChooseSerial(options.serial, EarlierSerial(output, signing->key));
+  } else if (options.serial) {
+    Fail("a serial needs a signing key");
+  }
 
   // Every name and size is checked before the first part is written.
   std::vector<SourceFile> files = ScanSource(source);
@@ -473,8 +554,13 @@ PublishSummary Publish(const PublishOptions& options) {
   TempFolder temp(output);
   PublishSummary summary;
   CFileListWriter writer(options.leadNumber, base, installer);
+  CManifest manifest;
   try {
-    for (size_t i = 0; i < files.size(); ++i) writer.AddFile(PublishFile(files[i], sizes[i], temp.Path(), options, summary));
+    for (size_t i = 0; i < files.size(); ++i) {
+      CSha256::Digest sha256{};
+      writer.AddFile(PublishFile(files[i], sizes[i], temp.Path(), options, summary, signing ? &sha256 : nullptr));
+      manifest.m_files.push_back({static_cast<uint32_t>(sizes[i]), sha256});
+    }
   } catch (const fs::filesystem_error& e) {
     Fail(e.what());
   } catch (const std::bad_alloc&) {
@@ -488,10 +574,68 @@ PublishSummary Publish(const PublishOptions& options) {
          "at most " + std::to_string(kMaxListBytes) + " bytes: publish fewer files or shorter names");
   summary.listBytes = list.size();
   WriteNewFile(temp.Path() / kListFileName, list.data(), list.size());
+  if (signing) {
+    manifest.m_qwSerial = signing->serial;
+    manifest.m_listSha256 = CSha256::Of(list.data(), list.size());
+    const std::vector<uint8_t> signedManifest = BuildSignedManifest(manifest, signing->seed);
+    if (signedManifest.empty()) Fail("cannot sign the manifest of " + std::to_string(files.size()) + " files");
+    WriteNewFile(temp.Path() / kManifestName, signedManifest.data(), signedManifest.size());
+    summary.serial = signing->serial;
+  }
   // mkdtemp made the folder private; the HTTP server may run as another user.
   chmod(temp.Path().c_str(), 0755);
   PlaceOutput(temp.Path(), output);
   return summary;
+}
+
+fs::path MakeKeyPair(const fs::path& privateKeyFile) {
+  const fs::path publicKeyFile = privateKeyFile.string() + kPublicKeySuffix;
+  for (const fs::path& path : {privateKeyFile, publicKeyFile}) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(path, ec)))
+      Fail("\"" + path.string() + "\" exists; a key file is never overwritten");
+  }
+  ed25519::Seed seed;
+  ed25519::PublicKey key;
+  if (!ed25519::GenerateSeed(&seed) || !ed25519::PublicKeyOf(seed, &key)) Fail("cannot make a key: libgcrypt failed");
+  std::string privateText = FormatPrivateKey(seed);
+  Wipe(seed.data(), seed.size());
+  const std::string publicText = FormatPublicKey(key);
+  try {
+    WriteNewFile(privateKeyFile, privateText.data(), privateText.size(), 0600);
+  } catch (const PublishError&) {
+    Wipe(privateText.data(), privateText.size());
+    throw;
+  }
+  Wipe(privateText.data(), privateText.size());
+  try {
+    WriteNewFile(publicKeyFile, publicText.data(), publicText.size());
+    // Whatever the umask: the public key is meant to be handed out.
+    chmod(publicKeyFile.c_str(), 0644);
+  } catch (const PublishError&) {
+    // Half a key pair would only stand in the way of the next attempt.
+    unlink(privateKeyFile.c_str());
+    throw;
+  }
+  return publicKeyFile;
+}
+
+ed25519::Seed ReadSigningKey(const fs::path& keyFile) {
+  // A key file is one line; anything much longer is some other file.
+  constexpr size_t kMostKeyFileBytes = 4096;
+  std::optional<std::vector<unsigned char>> bytes = ReadFileStart(keyFile, kMostKeyFileBytes, "the key file");
+  if (!bytes) Fail("the key file \"" + keyFile.string() + "\" does not exist");
+  if (bytes->size() > kMostKeyFileBytes)
+    Fail("the key file \"" + keyFile.string() + "\" is larger than " + std::to_string(kMostKeyFileBytes) +
+         " bytes; it is no key file");
+  const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  const std::optional<ed25519::Seed> seed = ParsePrivateKey(text);
+  const bool isPublicKey = !seed && ParsePublicKey(text);
+  Wipe(bytes->data(), bytes->size());
+  if (isPublicKey)
+    Fail("\"" + keyFile.string() + "\" is a public key; signing needs the private key file");
+  if (!seed) Fail("\"" + keyFile.string() + "\" is not a private key file (wren-ed25519-private ...)");
+  return *seed;
 }
 
 }  // namespace wren_tools

@@ -4,6 +4,8 @@
 //
 // Publish folder layout:
 //   filelist.dat       the packed file-list data
+//   manifest.dat       a signed publication only: the publisher's signed
+//                      hashes of filelist.dat and of every file (trust/manifest.h)
 //   files/...          the part files, one folder level per folder of the game
 #pragma once
 
@@ -14,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "trust/ed25519.h"
+
 namespace wren_tools {
 
 inline constexpr const char* kListFileName = "filelist.dat";
@@ -21,6 +25,7 @@ inline constexpr const char* kPartsFolder = "files";
 inline constexpr uint32_t kDefaultPartSize = 4u << 20;
 inline constexpr uint32_t kMaxPartSize = 1u << 30;
 inline constexpr unsigned kMaxPartsPerFile = 63;
+inline constexpr const char* kPublicKeySuffix = ".pub";  // the public key file beside the private one
 
 struct PublishOptions {
   std::filesystem::path source;  // the game's files
@@ -32,6 +37,8 @@ struct PublishOptions {
   uint32_t leadNumber = 1;
   bool rawAll = false;                   // never pack
   std::vector<std::string> rawPatterns;  // never pack files matching these (fnmatch)
+  std::filesystem::path signingKey;      // private key file; empty: no manifest.dat
+  std::optional<uint64_t> serial;        // of the manifest; default see Publish
 };
 
 struct PublishSummary {
@@ -41,6 +48,7 @@ struct PublishSummary {
   uint64_t contentBytes = 0;
   uint64_t partBytes = 0;
   size_t listBytes = 0;  // packed file-list data
+  std::optional<uint64_t> serial;  // of manifest.dat, for a signed publication
 };
 
 // Every reason a folder cannot be published; what() is the message shown.
@@ -53,7 +61,23 @@ class PublishError : public std::runtime_error {
 // moves it into place only when everything succeeded, so a server never sees
 // a half-written publish folder. An existing output folder is replaced only
 // when it is empty or holds a previous publish (filelist.dat).
+//
+// With a signing key the folder also gets manifest.dat. Its serial is
+// options.serial, which must be greater than the serial of a manifest already
+// in the output that reads back with this key; without one, the larger of the
+// current Unix time in seconds and that earlier serial + 1. The key and the
+// serial are checked before anything is written.
 PublishSummary Publish(const PublishOptions& options);
+
+// Makes a new key pair: the private key file (owner-only, 0600) and beside it
+// the public one, privateKeyFile + kPublicKeySuffix (0644). Refuses before
+// writing anything when either exists; never overwrites. Returns the public
+// key file.
+std::filesystem::path MakeKeyPair(const std::filesystem::path& privateKeyFile);
+
+// The private key in a key file; PublishError when the file cannot be read or
+// holds no private key.
+ed25519::Seed ReadSigningKey(const std::filesystem::path& keyFile);
 
 // A UTF-8 text in code page 932, or nothing when it is not valid UTF-8 or has
 // a character code page 932 lacks.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "conn_fixture.h"
-#include "hex_util.h"
+#include "../../support/hex_util.h"
 #include "net/cipher_hook.h"
 #include "net/core.h"
 #include "net/crypt.h"

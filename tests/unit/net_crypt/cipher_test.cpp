@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hex_util.h"
+#include "../../support/hex_util.h"
 #include "net/blowfish.h"
 #include "net/crypt.h"
 #include "net/rijndael.h"

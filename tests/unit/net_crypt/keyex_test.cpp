@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "conn_fixture.h"
-#include "hex_util.h"
+#include "../../support/hex_util.h"
 #include "net/cipher_hook.h"
 #include "net/core.h"
 #include "net/dh.h"

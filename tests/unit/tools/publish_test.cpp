@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +19,9 @@
 #include "engine/filelist.h"
 #include "engine/packed.h"
 #include "publish/publish.h"
+#include "trust/key_text.h"
+#include "trust/manifest.h"
+#include "trust/sha256.h"
 
 namespace fs = std::filesystem;
 using namespace wren_tools;
@@ -345,6 +349,208 @@ TEST_F(PublishTest, ExistingFolderThatIsNoPublishIsKept) {
   EXPECT_THROW(Publish(options), PublishError);
   EXPECT_EQ(ReadFile(options.output / "precious.doc"), Bytes({'m', 'i', 'n', 'e'}));
   EXPECT_EQ(std::distance(fs::directory_iterator(options.output.parent_path()), fs::directory_iterator()), 1);
+}
+
+// ---- Signed publications ----
+
+std::string ReadText(const fs::path& path) {
+  const Bytes bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+unsigned Mode(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+// The manifest of a publish folder, checked with the key pair's public key.
+ManifestCheck ReadManifest(const fs::path& publishFolder, const fs::path& publicKeyFile, CManifest* out) {
+  const Bytes bytes = ReadFile(publishFolder / kManifestName);
+  const std::optional<ed25519::PublicKey> key = ParsePublicKey(ReadText(publicKeyFile));
+  EXPECT_TRUE(key.has_value()) << publicKeyFile;
+  return ReadSignedManifest(bytes.data(), bytes.size(), key.value_or(ed25519::PublicKey{}), out);
+}
+
+TEST(PublishKeys, KeygenMakesAMatchingPairWithTheRightPermissions) {
+  TempDir dir;
+  const fs::path privateFile = dir.path() / "publisher.key";
+  EXPECT_EQ(MakeKeyPair(privateFile), dir.path() / "publisher.key.pub");
+  EXPECT_EQ(Mode(privateFile), 0600u);
+  EXPECT_EQ(Mode(dir.path() / "publisher.key.pub"), 0644u);
+
+  const ed25519::Seed seed = ReadSigningKey(privateFile);
+  ed25519::PublicKey derived{};
+  ASSERT_TRUE(ed25519::PublicKeyOf(seed, &derived));
+  EXPECT_EQ(ParsePublicKey(ReadText(dir.path() / "publisher.key.pub")), derived);
+  EXPECT_EQ(ReadText(dir.path() / "publisher.key.pub"), FormatPublicKey(derived));
+
+  // A second pair is really another one.
+  MakeKeyPair(dir.path() / "second.key");
+  EXPECT_NE(ReadSigningKey(dir.path() / "second.key"), seed);
+}
+
+TEST(PublishKeys, KeygenNeverOverwritesEitherFile) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& privateFile)> prepare;
+  } cases[] = {
+      {"private key file exists", [](const fs::path& f) { WriteText(f, "mine"); }},
+      {"public key file exists", [](const fs::path& f) { WriteText(f.string() + ".pub", "mine"); }},
+      {"link to nowhere", [](const fs::path& f) { fs::create_symlink("elsewhere", f); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path privateFile = dir.path() / "k";
+    c.prepare(privateFile);
+    std::map<fs::path, std::string> before;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      before[entry.path()] = entry.is_symlink() ? "link" : ReadText(entry.path());
+    EXPECT_THROW(MakeKeyPair(privateFile), PublishError);
+    std::map<fs::path, std::string> after;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+      after[entry.path()] = entry.is_symlink() ? "link" : ReadText(entry.path());
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(fs::exists(dir.path() / "elsewhere"));
+  }
+}
+
+class SignedPublishTest : public PublishTest {
+ protected:
+  SignedPublishTest() {
+    keyFile = dir.path() / "keys" / "publisher.key";
+    fs::create_directories(keyFile.parent_path());
+    publicKeyFile = MakeKeyPair(keyFile);
+    options.signingKey = keyFile;
+  }
+
+  uint64_t PublishedSerial() {
+    CManifest manifest;
+    EXPECT_EQ(ReadManifest(options.output, publicKeyFile, &manifest), ManifestCheck::Ok);
+    return manifest.m_qwSerial;
+  }
+
+  fs::path keyFile, publicKeyFile;
+};
+
+TEST_F(SignedPublishTest, ManifestVouchesForTheListAndEveryFileInListOrder) {
+  std::map<std::string, Bytes> files = {
+      {"MarloSetup.exe", ReadFile(options.source / "MarloSetup.exe")},
+      {"data/big.bin", RandomBytes(64 * 1024 * 2 + 1000, 1)},  // three parts
+      {"data/text/readme.txt", TextBytes(64 * 1024 + 7)},      // two packed parts
+      {"empty.dat", {}},
+      {"zz/last.bin", RandomBytes(10, 2)},
+  };
+  for (const auto& [name, bytes] : files) WriteFile(options.source / name, bytes);
+
+  const PublishSummary summary = Publish(options);
+  CManifest manifest;
+  ASSERT_EQ(ReadManifest(options.output, publicKeyFile, &manifest), ManifestCheck::Ok);
+  EXPECT_EQ(summary.serial, manifest.m_qwSerial);
+  const Bytes list = ReadFile(options.output / kListFileName);
+  EXPECT_EQ(manifest.m_listSha256, CSha256::Of(list.data(), list.size()));
+
+  auto parsed = ReadList(options.output);
+  ASSERT_EQ(parsed->parseResult, 0);
+  ASSERT_EQ(manifest.m_files.size(), parsed->core.m_listFiles.size());
+  size_t i = 0;
+  for (const auto& file : parsed->core.m_listFiles) {
+    const std::string name = mbcs::ReplaceChar(file->m_strName, '\\', '/');
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(files.count(name));
+    EXPECT_EQ(manifest.m_files[i].m_dwSize, files[name].size());
+    EXPECT_EQ(manifest.m_files[i].m_sha256, CSha256::Of(files[name].data(), files[name].size()));
+    ++i;
+  }
+}
+
+TEST_F(SignedPublishTest, SerialGrowsWithEveryPublication) {
+  const uint64_t before = static_cast<uint64_t>(std::time(nullptr));
+  Publish(options);
+  const uint64_t first = PublishedSerial();
+  EXPECT_GE(first, before);
+  EXPECT_LE(first, static_cast<uint64_t>(std::time(nullptr)));
+
+  // An explicit serial ahead of the clock; the default then counts on from it.
+  options.serial = first + 1000000;
+  EXPECT_EQ(Publish(options).serial, first + 1000000);
+  options.serial.reset();
+  EXPECT_EQ(Publish(options).serial, first + 1000001);
+
+  // Not greater than the serial in the output: refused, the output kept.
+  for (uint64_t stale : {first + 1000001, first}) {
+    options.serial = stale;
+    EXPECT_THROW(Publish(options), PublishError) << stale;
+    EXPECT_EQ(PublishedSerial(), first + 1000001);
+  }
+
+  // The last possible serial leaves no next one.
+  options.serial = UINT64_MAX;
+  Publish(options);
+  options.serial.reset();
+  EXPECT_THROW(Publish(options), PublishError);
+  EXPECT_EQ(PublishedSerial(), UINT64_MAX);
+
+  // A broken or oversized manifest says nothing either.
+  for (size_t size : {size_t{10}, kMaxManifestBytes + 100}) {
+    fs::resize_file(options.output / kManifestName, size);
+    options.serial = 3;
+    EXPECT_EQ(Publish(options).serial, 3u) << size;
+  }
+
+  // A manifest of another key says nothing about this key's serials.
+  options.signingKey = dir.path() / "keys" / "other.key";
+  const fs::path otherPublic = MakeKeyPair(options.signingKey);
+  options.serial = 5;
+  EXPECT_EQ(Publish(options).serial, 5u);
+  CManifest manifest;
+  EXPECT_EQ(ReadManifest(options.output, otherPublic, &manifest), ManifestCheck::Ok);
+  EXPECT_EQ(manifest.m_qwSerial, 5u);
+}
+
+TEST_F(SignedPublishTest, BadKeyFilesAreRefusedBeforeAnythingIsWritten) {
+  const fs::path keys = keyFile.parent_path();
+  WriteText(keys / "garbage.key", "not a key\n");
+  WriteText(keys / "empty.key", "");
+  WriteText(keys / "long.key", ReadText(keyFile) + std::string(5000, ' '));
+  struct Case {
+    fs::path keyFile;
+    const char* message;
+  } cases[] = {
+      {keys / "missing.key", "does not exist"},
+      {publicKeyFile, "is a public key"},
+      {keys / "garbage.key", "not a private key file"},
+      {keys / "empty.key", "not a private key file"},
+      {keys / "long.key", "larger than"},
+      {keys, "cannot read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keyFile);
+    options.signingKey = c.keyFile;
+    try {
+      Publish(options);
+      ADD_FAILURE() << "published";
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(options.output.parent_path())) << "not even the folder above the output is made";
+  }
+
+  options.signingKey.clear();
+  options.serial = 7;
+  EXPECT_THROW(Publish(options), PublishError) << "a serial without a key";
+  EXPECT_FALSE(fs::exists(options.output.parent_path()));
+}
+
+TEST_F(SignedPublishTest, UnsignedPublishHasNoManifestAndDropsAnEarlierOne) {
+  Publish(options);
+  ASSERT_TRUE(fs::exists(options.output / kManifestName));
+  options.signingKey.clear();
+  const PublishSummary summary = Publish(options);
+  EXPECT_FALSE(summary.serial.has_value());
+  EXPECT_FALSE(fs::exists(options.output / kManifestName));
+  EXPECT_TRUE(fs::exists(options.output / kListFileName));
 }
 
 TEST(PublishHelpers, NamesConvertToCodePage932OrAreRefused) {

@@ -1,4 +1,4 @@
-// Hexadecimal helpers for the crypto tests.
+// Hexadecimal helpers for the crypto and signature tests.
 #pragma once
 
 #include <cstdint>
