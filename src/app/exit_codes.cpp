@@ -11,6 +11,7 @@ int ExitCodeOfRun(int type, int code) {
   if (code >= -300 && code <= -298) return EXIT_INSTALL_FAILED;
   if (code >= -193 && code <= -189) return EXIT_SERVER_STATUS;
   if (code >= -188 && code <= -183) return EXIT_LIST_REFUSED;
+  if (code >= -176 && code <= -170) return EXIT_NOT_SIGNED;
   // Connect failed, refused or lost, reply lost, or no answer in time.
   if (code == -199 || code == -198 || code == -197 || code == -195) return EXIT_NO_SERVER;
   return EXIT_FATAL;  // -200, -194, -100 ... -93 and anything unknown
@@ -31,6 +32,7 @@ const char* ExitCodeName(int exitCode) {
     case EXIT_FATAL: return "fatal";
     case EXIT_FOLDER_REJECTED: return "folder-rejected";
     case EXIT_START_FAILED: return "start-failed";
+    case EXIT_NOT_SIGNED: return "not-signed";
     default: return "unknown";
   }
 }

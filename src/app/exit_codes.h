@@ -16,6 +16,7 @@ enum : int {
   EXIT_FATAL = 17,          // no memory, no thread, or the run's own plumbing failed
   EXIT_FOLDER_REJECTED = 18,  // the image or download folder cannot be used
   EXIT_START_FAILED = 19,   // the program itself could not start (message 10000)
+  EXIT_NOT_SIGNED = 20,     // the publisher's signature does not hold for the list or a file
 };
 
 // The exit code of a run's outcome: type 0 success, 1 failure with code, 2

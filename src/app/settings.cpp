@@ -7,8 +7,10 @@
 #include "platform/module.h"
 #include "platform/profile.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -216,4 +218,17 @@ std::string GetDefaultInstallPath() {
   const size_t last = mbcs::FindLastChar(strProgram, '\\');
   const std::string strFolder = last == npos ? std::string() : strProgram.substr(0, last + 1);
   return WithBackslash(strFolder) + "MarloInstaller";
+}
+
+uint64_t GetAcceptedPublication(const CIniFile& ini) {
+  const std::string value = ini.GetIniString(kIniSection, kKeyPublicationSerial, "");
+  if (value.empty() || value.size() > 20 || value.find_first_not_of("0123456789") != std::string::npos) return 0;
+  errno = 0;
+  const unsigned long long serial = std::strtoull(value.c_str(), nullptr, 10);
+  return errno == 0 ? serial : 0;
+}
+
+void KeepAcceptedPublication(CIniFile& ini, uint64_t serial) {
+  if (serial <= GetAcceptedPublication(ini)) return;
+  ini.WriteIniString(kIniSection, kKeyPublicationSerial, std::to_string(serial).c_str());
 }

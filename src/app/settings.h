@@ -5,6 +5,7 @@
 
 #include "app/settings_ini.h"
 
+#include <cstdint>
 #include <string>
 
 // Settings file: every key lives in one section.
@@ -16,6 +17,7 @@ inline constexpr char kKeyUseProxy[] = "UseProxy";
 inline constexpr char kKeyDownloadPath[] = "DownloadPath";
 inline constexpr char kKeyInstallPath[] = "InstallPath";
 inline constexpr char kKeyBootInstaller[] = "BootInstaller";
+inline constexpr char kKeyPublicationSerial[] = "PublicationSerial";
 
 // Profile (registry) names set by the application object.
 inline constexpr char kRegistryKey[] = "Quillmere";
@@ -74,6 +76,12 @@ void GetServerAddress(std::string& strHost, int& nPort);
 // A "host[:port]" that GetServerAddress uses instead of the registry value
 // (empty: the registry value again).
 void SetServerOverride(const std::string& strValue);
+
+// The highest serial of a publisher's manifest this user has accepted; 0
+// when none (or the value is not a number).
+uint64_t GetAcceptedPublication(const CIniFile& ini);
+// Keeps serial as the accepted one when it is higher than the kept one.
+void KeepAcceptedPublication(CIniFile& ini, uint64_t serial);
 
 // The image folder when none is stored: "MarloInstaller" beside the program.
 std::string GetDefaultInstallPath();

@@ -1,5 +1,6 @@
 // The installed-file check: which target files are missing from the image
-// folder or differ from the list by size or CRC.
+// folder or differ from the list by size or CRC (or from the publisher's
+// manifest by SHA-256).
 #include "common/trace.h"
 #include "engine/checker_core.h"
 #include "engine/filelist.h"
@@ -46,12 +47,13 @@ int CCheckerCore::CheckInstalledFiles() {
         budget.Refill();
       }
       uint32_t crc = 0;
+      bool signedMatch = true;
       trace::Span span("check-crc");
-      if (!FileCrc(path, &crc, &systemError)) {
+      if (!FileCrcAndDigest(*file, path, &crc, &signedMatch, &systemError)) {
         code = CHECK_READ_FAILED;
         continue;
       }
-      if (crc != file->m_dwCrc) needsInstall();
+      if (crc != file->m_dwCrc || !signedMatch) needsInstall();
       break;
     }
   }

@@ -3,11 +3,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "common/mbcs.h"
 #include "engine/crc32.h"
 #include "engine/packed.h"
 #include "platform/system.h"
+#include "trust/sha256.h"
+
+namespace {
+
+// How often a signed file is downloaded before its wrong SHA-256 stops the run.
+constexpr int kSignedFileDownloads = 3;
+
+}  // namespace
 
 void AppendBackslash(std::string& folder) {
   if (!folder.empty() && !mbcs::EndsWithChar(folder, '\\')) folder += '\\';
@@ -79,6 +88,8 @@ void CCheckerCore::RunWorker() {
   int result = LoadFileList();
   if (result == ENGINE_NO_SERVER) return PostFinal(RESULT_TYPE_NO_SERVER, 0, m_nResultExtra);
   if (result != 0) return PostFinal(RESULT_TYPE_FAILURE, result, m_nResultExtra);
+  result = VerifyPublication();
+  if (result != 0) return PostFinal(RESULT_TYPE_FAILURE, result, m_nResultExtra);
 
   result = CheckInstalledFiles();
   if (result < 0) return PostFinal(RESULT_TYPE_FAILURE, result, m_nResultExtra);
@@ -101,6 +112,13 @@ int CCheckerCore::LoadFileList() {
   m_pListData = static_cast<unsigned char*>(std::malloc(received.second ? received.second : 1));
   if (!m_pListData) return LOAD_COPY_NO_MEMORY;
   if (received.second) std::memcpy(m_pListData, received.first, received.second);
+  if (m_bSignatureRequired) {
+    try {
+      m_abListSha256 = CSha256::Of(m_pListData, received.second);
+    } catch (const std::exception&) {
+      return LOAD_COPY_NO_MEMORY;
+    }
+  }
 
   const unsigned char* list = m_pListData;
   size_t listSize = received.second;
@@ -143,7 +161,14 @@ int CCheckerCore::InstallAll() {
 
 int CCheckerCore::InstallOne(CCheckFile* file) {
   if (!PostAndWait(NOTIFY_INSTALL_FILE, file->m_strName.c_str())) return ENGINE_INSTALL_ONE_NOTIFY_FAILED;
-  int result = PrepareDownload(file);
-  if (result != 0) return result;
-  return InstallFile(file);
+  for (int download = 1;; ++download) {
+    int result = PrepareDownload(file);
+    if (result != 0) return result;
+    result = InstallFile(file);
+    if (result != TRUST_FILE_MISMATCH) return result;
+    // Parts that join into something the publisher did not sign are worth
+    // nothing, also to a later run.
+    DiscardParts(*file);
+    if (download == kSignedFileDownloads) return result;
+  }
 }

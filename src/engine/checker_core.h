@@ -5,9 +5,11 @@
 // message with the outcome.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "engine/records.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "trust/ed25519.h"
 
 // Codes of the engine's own plumbing.
 inline constexpr int ENGINE_LOAD_NOTIFY_FAILED = -100;
@@ -30,6 +33,14 @@ inline constexpr int LOAD_COPY_NO_MEMORY = -188;
 inline constexpr int LOAD_TAKE_NO_MEMORY = -187;
 inline constexpr int LOAD_UNPACK_FAILED = -186;
 inline constexpr int CHECK_READ_FAILED = -300;
+// Codes of the publisher's signature (a starter that carries the key).
+inline constexpr int TRUST_MANIFEST_UNAVAILABLE = -170;  // kind-13 reply: it could not be downloaded
+inline constexpr int TRUST_MANIFEST_MALFORMED = -171;
+inline constexpr int TRUST_BAD_SIGNATURE = -172;
+inline constexpr int TRUST_LIST_MISMATCH = -173;    // the list is not the one the manifest signs
+inline constexpr int TRUST_OLDER_PUBLICATION = -174;  // a lower serial than one accepted before
+inline constexpr int TRUST_FILE_MISMATCH = -175;    // a joined file has another SHA-256
+inline constexpr int TRUST_BAD_KEY = -176;          // the key the starter carries cannot be read
 
 // Outcome types of the final message (low word of wParam).
 inline constexpr uint16_t RESULT_TYPE_SUCCESS = 0;
@@ -37,6 +48,7 @@ inline constexpr uint16_t RESULT_TYPE_FAILURE = 1;
 inline constexpr uint16_t RESULT_TYPE_NO_SERVER = 2;
 
 class CCrc32;
+class CSha256;
 
 class CCheckerCore {
  public:
@@ -56,6 +68,10 @@ class CCheckerCore {
   void SetImageFolder(const std::string& folder) { m_strImageFolder = folder; }
   void SetDownloadFolder(const std::string& folder) { m_strDownloadFolder = folder; }
   void SetListDataSource(ListDataSource source) { m_listSource = std::move(source); }
+  // Makes the run accept only a list that the publisher's manifest signs with
+  // key, with a serial of at least lowestSerial. No key: the starter carries
+  // one it cannot read, and every run stops.
+  void RequireSignature(const std::optional<ed25519::PublicKey>& key, uint64_t lowestSerial);
   // Starts the worker; false when the thread cannot be created.
   bool StartThread();
   // The page's reply to the notification the worker waits on.
@@ -67,6 +83,9 @@ class CCheckerCore {
   // The steps of a run, in order.
   int LoadFileList();
   int ParseFileList(const void* data, size_t length);
+  // With a required signature: fetches and checks the manifest, and gives
+  // every file its SHA-256. 0 at once without one.
+  int VerifyPublication();
   int CheckInstalledFiles();
   int InstallAll();
   int InstallOne(CCheckFile* file);
@@ -96,6 +115,10 @@ class CCheckerCore {
   CUpdateNotifyList m_listNotify;
   int m_nResult = 0;
   int m_nResultExtra = 0;
+  bool m_bSignatureRequired = false;
+  std::optional<ed25519::PublicKey> m_publisherKey;
+  uint64_t m_qwLowestSerial = 0;
+  std::array<uint8_t, 32> m_abListSha256{};  // of the list bytes as received
 
  protected:
   // Queues a text-form notification and waits for the page; false when it
@@ -108,6 +131,10 @@ class CCheckerCore {
   virtual CUpdateNotify* CreateNotify();
   // The CRC-32 of a whole file with a fresh CCrc32; *error as CCrc32::Compute.
   virtual bool FileCrc(const std::string& path, uint32_t* crc, uint32_t* error);
+  // FileCrc, and for a signed file whether it also has the signed SHA-256,
+  // from the same read (*signedMatch is true for an unsigned file).
+  bool FileCrcAndDigest(const CCheckFile& file, const std::string& path, uint32_t* crc, bool* signedMatch,
+                        uint32_t* error);
   // Bytes available to this user on the drive of root.
   virtual bool GetAvailableSpace(const std::string& root, uint64_t* available);
 
@@ -122,7 +149,9 @@ class CCheckerCore {
   // Appends one part to the temporary file, feeding every byte written to
   // joined: 0 or an attempt code with *detail.
   int AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp, CCrc32& joined,
-                 int* detail);
+                 CSha256* joinedSha, int* detail);
+  // Throws a file's parts away so that they are downloaded again, past any cache.
+  void DiscardParts(CCheckFile& file);
 
   // A new temporary file's path in the download folder.
   std::string MakeTempName() const;

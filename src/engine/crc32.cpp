@@ -21,13 +21,18 @@ void CCrc32::Update(const void* data, size_t size) {
 }
 
 bool CCrc32::Compute(const std::string& path, uint32_t* error) {
+  return ForEachFileBlock(path, [this](const void* data, size_t size) { Update(data, size); }, error);
+}
+
+bool ForEachFileBlock(const std::string& path, const std::function<void(const void*, size_t)>& consume,
+                      uint32_t* error) {
   if (error) *error = 0;
   plat::FileHandle file = plat::OpenFile(path, plat::OpenMode::ReadExisting);
   if (file == plat::kInvalidFile) {
     if (error) *error = plat::LastError();
     return false;
   }
-  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kBlockSize]);
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[CCrc32::kBlockSize]);
   if (!buffer) {
     plat::CloseFile(file);
     return false;
@@ -35,13 +40,13 @@ bool CCrc32::Compute(const std::string& path, uint32_t* error) {
   bool ok = true;
   for (;;) {
     size_t got = 0;
-    if (!plat::ReadFile(file, buffer.get(), kBlockSize, &got)) {
+    if (!plat::ReadFile(file, buffer.get(), CCrc32::kBlockSize, &got)) {
       if (error) *error = plat::LastError();
       ok = false;
       break;
     }
     if (got == 0) break;
-    Update(buffer.get(), got);
+    consume(buffer.get(), got);
   }
   plat::CloseFile(file);
   return ok;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // CRC-32 (the one of zip and PNG) over whole files, fed in 65536-byte reads.
@@ -23,3 +25,9 @@ class CCrc32 {
  private:
   uint32_t m_dwRunning = 0xFFFFFFFFu;
 };
+
+// Feeds every byte of a file to consume, in CCrc32::kBlockSize reads: one read
+// of the file for every value taken from it. On failure *error (if given)
+// holds the system's error code, 0 when the buffer could not be allocated.
+bool ForEachFileBlock(const std::string& path, const std::function<void(const void*, size_t)>& consume,
+                      uint32_t* error);

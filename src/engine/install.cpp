@@ -4,6 +4,8 @@
 // user is asked when they keep failing.
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
 
 #include "common/trace.h"
 #include "engine/checker_core.h"
@@ -13,6 +15,7 @@
 #include "engine/retry.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "trust/sha256.h"
 
 namespace {
 
@@ -70,7 +73,8 @@ int CCheckerCore::InstallFile(CCheckFile* file) {
     if (!PostAndWait(NOTIFY_FILE_PROGRESS, nullptr, 1, 0)) return ENGINE_INSTALL_FILE_NOTIFY_FAILED;
     detail = 0;
     code = InstallAttempt(*file, destination, &detail);
-    if (code == 0 || code == ENGINE_INSTALL_FILE_NOTIFY_FAILED) return code;
+    // Joining the same parts again gives the same wrong file: it takes new parts.
+    if (code == 0 || code == ENGINE_INSTALL_FILE_NOTIFY_FAILED || code == TRUST_FILE_MISMATCH) return code;
   }
 }
 
@@ -87,9 +91,17 @@ int CCheckerCore::InstallAttempt(CCheckFile& file, const std::string& destinatio
 
 int CCheckerCore::JoinAndInstall(CCheckFile& file, const std::string& temp, plat::FileHandle out,
                                  const std::string& destination, int* detail) {
-  // The joined file's CRC is taken from the bytes as they are written to it,
-  // so the file is not read back for it; its size is still checked on disk.
+  // The joined file's CRC (and SHA-256, when signed) is taken from the bytes
+  // as they are written to it, so the file is not read back for it; its size
+  // is still checked on disk.
   CCrc32 joined;
+  std::unique_ptr<CSha256> joinedSha;
+  try {
+    if (file.m_bSigned) joinedSha = std::make_unique<CSha256>();
+  } catch (const std::exception&) {
+    plat::CloseFile(out);
+    return INSTALL_NO_BUFFER;
+  }
   const size_t count = file.m_aParts.size();
   for (size_t i = 0; i < count; ++i) {
     const CDLFileInfo& part = file.m_aParts[i];
@@ -100,7 +112,7 @@ int CCheckerCore::JoinAndInstall(CCheckFile& file, const std::string& temp, plat
       code = INSTALL_PART_MISSING;
     } else {
       DeleteRunFile(partPath + "_.tmp");  // a leftover of an interrupted download
-      code = AppendPart(part, partPath, out, joined, detail);
+      code = AppendPart(part, partPath, out, joined, joinedSha.get(), detail);
     }
     if (code != 0) {
       plat::CloseFile(out);
@@ -139,6 +151,8 @@ int CCheckerCore::JoinAndInstall(CCheckFile& file, const std::string& temp, plat
     return crc == file.m_dwCrc ? 0 : firstCode + 3;
   };
   if (int code = verify(temp, INSTALL_TEMP_STATUS, &joined)) return code;
+  // Same size and CRC-32 are easy to forge; the publisher's SHA-256 is not.
+  if (joinedSha && joinedSha->GetValue() != file.m_abSha256) return TRUST_FILE_MISMATCH;
 
   int reason = 0;
   if (!CreateFolderPath(destination, &reason))
@@ -173,11 +187,17 @@ int CCheckerCore::JoinAndInstall(CCheckFile& file, const std::string& temp, plat
 }
 
 int CCheckerCore::AppendPart(const CDLFileInfo& part, const std::string& partPath, plat::FileHandle temp,
-                             CCrc32& joined, int* detail) {
+                             CCrc32& joined, CSha256* joinedSha, int* detail) {
   auto write = [&](const unsigned char* data, size_t size) {
-    trace::Span span("join-write");
-    if (!plat::WriteFile(temp, data, size)) return false;
-    joined.Update(data, size);
+    {
+      trace::Span span("join-write");
+      if (!plat::WriteFile(temp, data, size)) return false;
+      joined.Update(data, size);
+    }
+    if (joinedSha) {
+      trace::Span span("sha256");
+      joinedSha->Update(data, size);
+    }
     return true;
   };
 

@@ -2,6 +2,7 @@
 // parts, and the notifications the worker hands to the page.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <list>
@@ -14,6 +15,7 @@
 inline constexpr uint16_t FILE_FLAG_UPDATE = 0x0001;      // the check found the file needs installing
 inline constexpr uint16_t FILE_FLAG_RAW = 0x0010;         // the part file is the content itself
 inline constexpr uint16_t FILE_FLAG_DOWNLOADED = 0x0020;  // the part file is present and verified
+inline constexpr uint16_t FILE_FLAG_RELOAD = 0x0040;      // fetch the part past any cache: its last copy was bad
 
 // One downloadable part of a target file.
 struct CDLFileInfo {
@@ -35,6 +37,9 @@ struct CCheckFile {
   uint64_t m_ftCreation = 0;   // FILETIME
   uint64_t m_ftLastWrite = 0;  // FILETIME; also the last-access time
   std::vector<CDLFileInfo> m_aParts;  // in the order they are joined
+  // Set from the publisher's signed manifest: the file must also have this SHA-256.
+  bool m_bSigned = false;
+  std::array<uint8_t, 32> m_abSha256{};
 };
 
 // Owning list of every target file, and the non-owning list of those to install.
@@ -55,6 +60,10 @@ enum : uint32_t {
   NOTIFY_DOWNLOAD = 10,      // download request; reply 0 when every part is there
   NOTIFY_FILE_PROGRESS = 11, // value 0: text destination; value 1: extra percent
   NOTIFY_INSTALL_ERROR = 12, // value: code, extra: detail, text: destination; reply -368 to retry
+  // Only for a starter that carries the publisher's key:
+  NOTIFY_LOAD_MANIFEST = 13,         // download-request form without a file; text: the name in the
+                                     // download folder to fetch the manifest to; reply 0 or a code
+  NOTIFY_PUBLICATION_ACCEPTED = 14,  // text: the serial in decimal, to be kept; value: files signed
 };
 
 // Replies the page gives that the engine looks for.

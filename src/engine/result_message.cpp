@@ -49,6 +49,12 @@ constexpr CodeText kCodeTexts[] = {
     {-194, -194, 10202, Args::Code}, {-189, -189, 10202, Args::Code},
     {-100, -93, 10202, Args::Code},
     {-188, -186, 10400, Args::Code},
+    {-170, -170, 10600, Args::CodeExtra},
+    {-172, -171, 10601, Args::Code},
+    {-173, -173, 10602, Args::Code},
+    {-174, -174, 10603, Args::Code},
+    {-175, -175, 10604, Args::Code},
+    {-176, -176, 10605, Args::Code},
     {-185, -183, 10401, Args::Code},
 };
 

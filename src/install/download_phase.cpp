@@ -5,12 +5,14 @@
 #include "common/stopwatch.h"
 #include "common/strings.h"
 #include "common/trace.h"
+#include "engine/checker_core.h"
 #include "engine/crc32.h"
 #include "engine/records.h"
 #include "install/run_record.h"
 #include "framework/msgbox.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "trust/manifest.h"
 
 std::string PartUrl(const char* base, const std::string& remoteName) {
   return "http:/" + std::string(base ? base : "") + remoteName;
@@ -83,7 +85,8 @@ bool CDownloadPhase::DownloadRequest(const CUpdateNotify& request, int* reply, i
     const std::string url = PartUrl(request.m_pszBaseUrl, part.m_strRemoteName);
     const std::string path = std::string(request.m_pszDownloadFolder) + part.m_strLocalName;
     int extra = 0;
-    const int code = DownloadPart(url, path, part.m_dwPackedSize, part.m_dwPackedCrc, &extra);
+    const int code =
+        DownloadPart(url, path, part.m_dwPackedSize, part.m_dwPackedCrc, &extra, part.m_wFlags & FILE_FLAG_RELOAD);
     if (code != PART_OK) {
       *reply = DownloadReplyOf(code, extra, replyExtra);
       return true;
@@ -97,7 +100,7 @@ bool CDownloadPhase::DownloadRequest(const CUpdateNotify& request, int* reply, i
 }
 
 int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
-                                 int* extra) {
+                                 int* extra, bool reload) {
   *extra = 0;
   m_strDownloadName = DownloadNameOf(url);
   ShowDownloadActivity();
@@ -121,7 +124,6 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
     }
   }
 
-  bool reload = false;
   for (int attempt = 1;; ++attempt) {
     const uint32_t started = Now();
     const int code = DownloadAttempt(url, path, size, crc, reload, extra);
@@ -134,21 +136,7 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
 
 int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
                                     bool reload, int* extra) {
-  *extra = 0;
-  m_nHttpResult = kHttpRunning;
-  m_nHttpExtra = 0;
-  m_bStarted = false;
-  m_dwFileDone = 0;
-  m_dwFileHigh = 0;
-  m_dwFileTotal = size;
-  ShowFileProgress();
-  EnableCancel(false);
-
-  m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
-  m_wAttemptSerial = m_wLastSerial;
-  const int result = RunSession(url, path, reload, extra);
-  // Whatever the ended session still says belongs to no attempt.
-  m_wAttemptSerial = 0;
+  const int result = RunAttempt(url, path, size, reload, extra);
   if (result == kSessionNotRun) return PART_NOT_RUN;
   *extra = 0;
 
@@ -178,6 +166,51 @@ int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& p
       return PART_STALLED;
     default:
       return PART_NOT_RUN;
+  }
+}
+
+int CDownloadPhase::RunAttempt(const std::string& url, const std::string& path, uint32_t size, bool reload,
+                               int* extra) {
+  *extra = 0;
+  m_nHttpResult = kHttpRunning;
+  m_nHttpExtra = 0;
+  m_bStarted = false;
+  m_dwFileDone = 0;
+  m_dwFileHigh = 0;
+  m_dwFileTotal = size;
+  ShowFileProgress();
+  EnableCancel(false);
+
+  m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
+  m_wAttemptSerial = m_wLastSerial;
+  const int result = RunSession(url, path, reload, extra);
+  // Whatever the ended session still says belongs to no attempt.
+  m_wAttemptSerial = 0;
+  return result;
+}
+
+int CDownloadPhase::FetchManifest(const CUpdateNotify& request, int* extra) {
+  *extra = 0;
+  if (request.m_pszDownloadFolder == nullptr) return TRUST_MANIFEST_UNAVAILABLE;
+  const std::string url = PartUrl(request.m_pszBaseUrl, kManifestName);
+  const std::string path = std::string(request.m_pszDownloadFolder) + request.m_szText;
+  m_bCancelRequested = false;
+  m_strDownloadName = DownloadNameOf(url);
+  for (int attempt = 1;; ++attempt) {
+    const uint32_t started = Now();
+    int sessionExtra = 0;
+    const int result = RunAttempt(url, path, 0, true, &sessionExtra);
+    const int value = result == kSessionNotRun ? sessionExtra : m_nHttpExtra;
+    RecordManifestAttempt(url, attempt, result, value, CTickStopwatch::ElapsedTicks(started, Now()));
+    if (result == 0) return 0;
+    if (result == 4) {
+      if (plat::FileExists(path)) plat::RemoveFile(path);
+      return REPLY_DOWNLOAD_CANCELLED;
+    }
+    if (result == kSessionNotRun || attempt >= kMaxManifestAttempts) {
+      *extra = value;
+      return TRUST_MANIFEST_UNAVAILABLE;
+    }
   }
 }
 

@@ -48,6 +48,8 @@ inline constexpr int kHttpRunning = -1;
 inline constexpr int kHttpStalled = -2;
 // Attempts per part, the first one included.
 inline constexpr int kMaxPartAttempts = 9;
+// Attempts for the publisher's manifest.
+inline constexpr int kMaxManifestAttempts = 3;
 // No data for this long after the transfer started ends the attempt.
 inline constexpr uint32_t kDefaultStallLimitMs = 30 * 60 * 1000;
 
@@ -67,7 +69,14 @@ class CDownloadPhase {
   // Notification kind 10. true with *reply and *replyExtra when the request
   // failed; false when every part is in place (the engine then goes on).
   bool DownloadRequest(const CUpdateNotify& request, int* reply, int* replyExtra);
-  int DownloadPart(const std::string& url, const std::string& path, uint32_t size, uint32_t crc, int* extra);
+  // reload: the first attempt already asks past caches (an earlier copy was bad).
+  int DownloadPart(const std::string& url, const std::string& path, uint32_t size, uint32_t crc, int* extra,
+                   bool reload = false);
+  // Notification kind 13: the publisher's manifest into the download folder,
+  // always past caches, a few attempts without asking. 0, or the reply for the
+  // engine: -170 with *extra the last attempt's HTTP status or error, or -286
+  // when the user cancelled.
+  int FetchManifest(const CUpdateNotify& request, int* extra);
   int DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc, bool reload,
                       int* extra);
   // The session's report (message 0x8301): code = low word of wParam, the
@@ -134,6 +143,9 @@ class CDownloadPhase {
   uint64_t RemainingBytes(bool includeCurrent) const;
 
  private:
+  // Starts one attempt's session with a new serial and waits for its end:
+  // RunSession's result.
+  int RunAttempt(const std::string& url, const std::string& path, uint32_t size, bool reload, int* extra);
   // Adds a received count (codes 0 and 2) to the file display and the rate.
   void TakeReceivedCount(uint32_t value);
   // Checks a finished download; 0, PART_RELOAD, PART_BAD_SIZE or PART_BAD_CRC.

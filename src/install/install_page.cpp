@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 
 #include "app/settings.h"
@@ -17,8 +18,10 @@
 #include "framework/msgbox.h"
 #include "install/http_session.h"
 #include "install/progress_display.h"
+#include "install/publisher_key.h"
 #include "install/run_record.h"
 #include "install/run_texts.h"
+#include "wizard/app_services.h"
 #include "wizard/retry_dialog.h"
 #include "wizard/wizard.h"
 
@@ -146,6 +149,12 @@ void CInstallPage::StartRun() {
   RecordRunStart(imageFolder, downloadFolder, GetWizard()->GetOptionPage().m_setting,
                  GetWizard()->GetOptionPage().m_bBootInstaller);
   checker->SetListDataSource(ReceivedListData);
+  ed25519::PublicKey key{};
+  switch (LoadPublisherKey(&key)) {
+    case EmbeddedKey::kNone: break;
+    case EmbeddedKey::kValid: checker->RequireSignature(key, GetAcceptedPublication(GetAppIni())); break;
+    case EmbeddedKey::kUnreadable: checker->RequireSignature(std::nullopt, 0); break;
+  }
   trace::Event("run-start");
   if (!checker->StartThread()) {
     delete checker;
@@ -185,6 +194,15 @@ void CInstallPage::HandleNotification(const CUpdateNotify& notify) {
       fetch.FetchFileInformation();  // replies itself on failure
       break;
     }
+    case NOTIFY_LOAD_MANIFEST: {
+      int extra = 0;
+      reply = FetchManifest(notify, &extra);
+      SetResult(reply, extra);
+      break;
+    }
+    case NOTIFY_PUBLICATION_ACCEPTED:
+      KeepAcceptedPublication(GetAppIni(), std::strtoull(notify.m_szText, nullptr, 10));
+      break;
     case NOTIFY_CHECK_PHASE:
       if (notify.m_nValue == 0) {
         m_strInstallerName = notify.m_szText;

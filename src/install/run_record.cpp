@@ -113,6 +113,10 @@ void RecordNotification(const CUpdateNotify& notify) {
     case NOTIFY_INSTALL_ERROR:
       runlog::Writef("ERROR", "install: %s (%d:%d)", notify.m_szText, notify.m_nValue, notify.m_nExtra);
       break;
+    case NOTIFY_PUBLICATION_ACCEPTED:
+      runlog::Writef("TRUST", "the publisher's signature holds for the list and its %u files; publication %s",
+                     static_cast<unsigned>(notify.m_nValue), notify.m_szText);
+      break;
     default:
       break;
   }
@@ -126,6 +130,14 @@ void RecordPartAttempt(const std::string& url, uint32_t size, int attempt, int p
   }
   runlog::Writef(partCode == PART_OK ? "DOWNLOAD" : "ERROR", "%s: attempt %d, %u bytes, %u ms: %s (%d)",
                  url.c_str(), attempt, size, elapsedMs, PartCodeName(partCode), extra);
+}
+
+void RecordManifestAttempt(const std::string& url, int attempt, int sessionResult, int value, uint32_t elapsedMs) {
+  if (sessionResult == 0)
+    runlog::Writef("TRUST", "%s: attempt %d, %d bytes, %u ms: downloaded", url.c_str(), attempt, value, elapsedMs);
+  else
+    runlog::Writef("ERROR", "%s: attempt %d, %u ms: not downloaded (session result %d, %d)", url.c_str(), attempt,
+                   elapsedMs, sessionResult, value);
 }
 
 void RecordRunEnd(int type, int code, int extra) {

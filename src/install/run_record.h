@@ -17,6 +17,9 @@ void RecordNotification(const CUpdateNotify& notify);
 // One download attempt of a part and how it ended (a DownloadAttempt code).
 void RecordPartAttempt(const std::string& url, uint32_t size, int attempt, int partCode, int extra,
                        uint32_t elapsedMs);
+// One download attempt of the publisher's manifest: the session's result
+// (0 done) and its value (bytes, HTTP status or error).
+void RecordManifestAttempt(const std::string& url, int attempt, int sessionResult, int value, uint32_t elapsedMs);
 // The final message of the engine: type 0 success (code: files installed),
 // 1 failure with code and extra, 2 no connection.
 void RecordRunEnd(int type, int code, int extra);

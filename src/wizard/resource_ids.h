@@ -9,6 +9,9 @@
 // Frame resources (icon, title string) and the window caption string.
 #define IDR_MAINFRAME 128
 #define IDS_APP_CAPTION 57344
+// The publisher's public key (RCDATA, the key file's text); only in a starter
+// built with one.
+#define IDR_PUBLISHER_KEY 300
 
 // Dialog templates.
 #define IDD_WIZARD 102

@@ -11,6 +11,7 @@
 
 #include "../../support/scratch.h"
 #include "common/strings.h"
+#include "engine/checker_core.h"
 #include "engine/crc32.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
@@ -367,6 +368,67 @@ TEST_F(DownloadPhase, RequestWithoutAFileIsRefused) {
   request.m_nKind = NOTIFY_DOWNLOAD;
   EXPECT_TRUE(phase_.DownloadRequest(request, &reply_, &replyExtra_));
   EXPECT_EQ(reply_, REPLY_DOWNLOAD_FAILED);
+}
+
+TEST_F(DownloadPhase, PartMarkedForReloadBypassesCachesFromTheFirstAttempt) {
+  AddPart("r.p00", Bytes(300, 'r'), FILE_FLAG_RELOAD);
+  phase_.session = [&](const ScriptedPhase::Attempt& a, int, int*) { return phase_.Deliver(a, content_[0]); };
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(phase_.attempts.size(), 1u);
+  EXPECT_TRUE(phase_.attempts[0].reload);
+}
+
+// The publisher's manifest: fetched beside the list, always past caches, a
+// few times without asking; the engine reads and checks what arrived.
+TEST_F(DownloadPhase, ManifestFetch) {
+  struct Case {
+    const char* name;
+    std::vector<int> sessions;  // per attempt: 0 delivers, 4 cancelled, else that code with value 404
+    int reply;
+    int extra;
+  } cases[] = {
+      {"first attempt", {0}, 0, 0},
+      {"after two failures", {6, 8, 0}, 0, 0},
+      {"three failures", {6, 6, 6}, TRUST_MANIFEST_UNAVAILABLE, 404},
+      {"cancelled", {4}, REPLY_DOWNLOAD_CANCELLED, 0},
+      {"never ran", {-1000}, TRUST_MANIFEST_UNAVAILABLE, -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPhase phase;
+    phase.session = [&](const ScriptedPhase::Attempt& a, int index, int* extra) {
+      const int code = c.sessions[static_cast<size_t>(index)];
+      if (code == 0) return phase.Deliver(a, "signed");
+      if (code == -1000) {
+        *extra = -2;  // the page went away
+        return code;
+      }
+      if (code == 4) {
+        WriteWholeFile(a.path, "half");
+        return 4;
+      }
+      return phase.Fail(code, 404);
+    };
+    CUpdateNotify request;
+    request.m_nKind = NOTIFY_LOAD_MANIFEST;
+    request.m_pszBaseUrl = "/127.0.0.1:8080/marlo/";
+    request.m_pszDownloadFolder = folder_.Path().c_str();
+    request.SetText("_gs0000000100000002.tmp");
+    int extra = 0;
+    EXPECT_EQ(c.reply, phase.FetchManifest(request, &extra));
+    EXPECT_EQ(c.extra, extra);
+    ASSERT_EQ(c.sessions.size(), phase.attempts.size());
+    for (const ScriptedPhase::Attempt& a : phase.attempts) {
+      EXPECT_EQ("http://127.0.0.1:8080/marlo/manifest.dat", a.url);
+      EXPECT_EQ(folder_.Path() + "_gs0000000100000002.tmp", a.path);
+      EXPECT_TRUE(a.reload);
+    }
+    EXPECT_TRUE(phase.questions.empty());
+    if (c.reply == REPLY_DOWNLOAD_CANCELLED) {
+      EXPECT_FALSE(plat::FileExists(folder_.Path() + "_gs0000000100000002.tmp"));
+    }
+    plat::RemoveFile(folder_.Path() + "_gs0000000100000002.tmp");
+  }
 }
 
 TEST(DownloadMeasure, RateCountsNewBytesAndTheTimeTheyTook) {

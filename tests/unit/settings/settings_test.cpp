@@ -540,4 +540,33 @@ TEST(DriveTypes, NetworkNeighbourhoodCountsAsRemote) {
 }
 #endif
 
+// ---------------------------------------------------------------------------
+// The publisher's accepted serial
+
+TEST(AcceptedPublication, ReadsOnlyNumbersAndOnlyEverRises) {
+  const struct {
+    const char* stored;
+    uint64_t read;
+  } cases[] = {
+      {"", 0},
+      {"[Main]\r\nPublicationSerial=1765400000\r\n", 1765400000},
+      {"[Main]\r\nPublicationSerial=18446744073709551615\r\n", UINT64_MAX},
+      {"[Main]\r\nPublicationSerial=18446744073709551616\r\n", 0},  // out of range
+      {"[Main]\r\nPublicationSerial=-5\r\n", 0},
+      {"[Main]\r\nPublicationSerial=12ab\r\n", 0},
+  };
+  for (const auto& c : cases) {
+    SettingsFile f(c.stored);
+    EXPECT_EQ(c.read, GetAcceptedPublication(f.ini)) << c.stored;
+  }
+
+  SettingsFile f;
+  KeepAcceptedPublication(f.ini, 200);
+  EXPECT_EQ("200", f.Get(kKeyPublicationSerial));
+  KeepAcceptedPublication(f.ini, 100);  // an older one never lowers it
+  EXPECT_EQ(200u, GetAcceptedPublication(f.ini));
+  KeepAcceptedPublication(f.ini, 300);
+  EXPECT_EQ(300u, GetAcceptedPublication(f.ini));
+}
+
 }  // namespace

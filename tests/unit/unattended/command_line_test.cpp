@@ -114,6 +114,7 @@ TEST(ExitCodes, OnePerOutcome) {
       {1, -298, EXIT_INSTALL_FAILED}, {1, -400, EXIT_INSTALL_FAILED}, {1, -367, EXIT_INSTALL_FAILED},
       {1, -200, EXIT_FATAL},     {1, -196, EXIT_FATAL},           {1, -194, EXIT_FATAL},
       {1, -97, EXIT_FATAL},      {1, -150, EXIT_FATAL},           {3, 0, EXIT_FATAL},
+      {1, -170, EXIT_NOT_SIGNED}, {1, -175, EXIT_NOT_SIGNED},     {1, -176, EXIT_NOT_SIGNED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.code));

@@ -1,0 +1,21 @@
+#include "install/publisher_key.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "trust/key_text.h"
+#include "wizard/resource_ids.h"
+
+EmbeddedKey LoadPublisherKey(ed25519::PublicKey* key) {
+  HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_PUBLISHER_KEY), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+  if (found == nullptr) return EmbeddedKey::kNone;
+  HGLOBAL loaded = ::LoadResource(nullptr, found);
+  const void* data = loaded ? ::LockResource(loaded) : nullptr;
+  if (data == nullptr) return EmbeddedKey::kUnreadable;
+  const std::optional<ed25519::PublicKey> parsed =
+      ParsePublicKey(std::string_view(static_cast<const char*>(data), ::SizeofResource(nullptr, found)));
+  if (!parsed) return EmbeddedKey::kUnreadable;
+  *key = *parsed;
+  return EmbeddedKey::kValid;
+}
