@@ -118,13 +118,15 @@ def main(argv):
         subprocess.run([publish, 'keygen', foreign_key], check=True, stdout=subprocess.DEVNULL)
         host = '127.0.0.1:' + os.environ['WREN_HTTP_PORT']
         raw = ['--raw', INSTALLER]
-        signed = raw + ['--sign', key, '--serial']
+
+        def signed(serial, by=key):
+            return raw + ['--sign', by, '--serial', str(serial)]
         publications = {  # name: (URL path, wren-publish options)
-            'current': ('/current/', signed + [str(CURRENT_SERIAL)]),
-            'old': ('/old/', signed + [str(OLD_SERIAL)]),
-            'forged': ('/forged/', signed + [str(CURRENT_SERIAL)]),
-            'garbled': ('/garbled/', signed + [str(CURRENT_SERIAL)]),
-            'foreign': ('/foreign/', raw + ['--sign', foreign_key, '--serial', str(CURRENT_SERIAL)]),
+            'current': ('/current/', signed(CURRENT_SERIAL)),
+            'old': ('/old/', signed(OLD_SERIAL)),
+            'forged': ('/forged/', signed(CURRENT_SERIAL)),
+            'garbled': ('/garbled/', signed(CURRENT_SERIAL)),
+            'foreign': ('/foreign/', signed(CURRENT_SERIAL, by=foreign_key)),
             'unsigned': ('/unsigned/', raw),
             'tampered': ('/current/', raw + ['--lead', '2']),
         }
