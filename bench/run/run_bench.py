@@ -17,6 +17,11 @@ then builds the image twice from the same server:
 Both images are compared with the source files byte for byte after each run,
 and every run starts from nothing (no image, no parts, no settings).
 
+--signed publishes with the demo publisher's key (tools/demo/demo-publisher.key)
+and times the demo build of the starter, which checks the signed manifest,
+instead; everything else stays the same, so its ratio sits beside the plain
+starter's ratio of a run without --signed.
+
 Images: big = 8 files of 32 MiB, small = 50 files of 20 KiB; both 4 parts a
 file, half packed (text-like) and half raw (random bytes). --files, --size,
 --parts and --raw-fraction change the chosen preset's images; without --preset
@@ -25,6 +30,7 @@ they make one image of their own (from the small preset's values).
   bench/run/run_bench.py                         # both images, 3 runs each
   bench/run/run_bench.py --preset small --runs 1 --trace
   bench/run/run_bench.py --files 5 --size 1M --runs 1 --work /tmp/wren-bench
+  bench/run/run_bench.py --preset small --signed
 
 The settings file it writes for each run turns the installer launch off
 (BootInstaller=0): Finish then ends the starter at once, and the generated
@@ -60,6 +66,8 @@ BINARIES = {
     'publish': 'build/native/tools/publish/wren-publish',
     'fileinfo': 'build/native/tools/fileinfo_server/wren-fileinfo-server',
 }
+SIGNED_STARTER = 'build/windows/demo/WrenStarter.exe'  # carries the demo publisher's public key
+DEMO_KEY = os.path.join(ROOT, 'tools', 'demo', 'demo-publisher.key')
 PACKED_MAGIC = 0x1A43574D
 PACKED_HEADER = 12
 RAW_BIT = 0x40
@@ -385,13 +393,13 @@ def start_fileinfo_server(procs, exe, filelist, log_path):
 
 # ---- binaries ------------------------------------------------------------------
 
-def snapshot_binaries(bin_folder, wait_limit):
+def snapshot_binaries(binaries, bin_folder, wait_limit):
     """Copies the four programs once, so a rebuild during the benchmark changes no run.
     A program that is missing (being rebuilt) is waited for, up to wait_limit seconds."""
     os.makedirs(bin_folder, exist_ok=True)
     deadline = time.monotonic() + wait_limit
     copies = {}
-    for key, relative in BINARIES.items():
+    for key, relative in binaries.items():
         source = os.path.join(ROOT, relative)
         announced = False
         while True:
@@ -688,9 +696,10 @@ def bench_image(ctx, image):
     if generate_source(image, source, ctx.seed):
         print('  generated the files in %s' % source, flush=True)
     publish = os.path.join(ctx.www, image.name)
+    sign = ['--sign', DEMO_KEY] if ctx.signed else []
     result = subprocess.run([ctx.bins['publish'], '--host', '127.0.0.1:%d' % ctx.http_port, '--path',
                              '/%s/' % image.name, '--installer', image.file_names()[0][1],
-                             '--part-size', str(image.part_size), '--raw', RAW_PATTERN, source, publish],
+                             '--part-size', str(image.part_size), '--raw', RAW_PATTERN] + sign + [source, publish],
                             capture_output=True, text=True, timeout=1800)
     if result.returncode != 0:
         raise BenchError('wren-publish failed: %s' % result.stderr.strip())
@@ -761,6 +770,7 @@ class Context:
     seed: int
     trace: bool
     keep: bool
+    signed: bool
 
 
 def images_from(args):
@@ -789,6 +799,8 @@ def parse_args(argv):
                    help='HTTP server for the parts (default: nginx when installed)')
     p.add_argument('--limit', type=int, default=900, help='seconds one walk of the wizard may take (default 900)')
     p.add_argument('--seed', type=int, default=1, help='seed of the generated files (default 1)')
+    p.add_argument('--signed', action='store_true',
+                   help="publish signed with the demo key and time the demo starter (%s)" % SIGNED_STARTER)
     p.add_argument('--wait-binaries', type=int, default=900,
                    help='seconds to wait for a program that is being rebuilt (default 900)')
     args = p.parse_args(argv)
@@ -824,14 +836,18 @@ def main(argv):
     failed = False
     try:
         print('bench: work folder %s' % work, flush=True)
-        bins = snapshot_binaries(os.path.join(work, 'bin'), args.wait_binaries)
-        stat = os.stat(os.path.join(ROOT, BINARIES['starter']))
-        print('bench: %s of %s' % (BINARIES['starter'], time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(stat.st_mtime))))
+        binaries = dict(BINARIES, starter=SIGNED_STARTER) if args.signed else BINARIES
+        bins = snapshot_binaries(binaries, os.path.join(work, 'bin'), args.wait_binaries)
+        stat = os.stat(os.path.join(ROOT, binaries['starter']))
+        print('bench: %s of %s%s' % (
+            binaries['starter'], time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(stat.st_mtime)),
+            ', publications signed with the demo key' if args.signed else ''))
         www = os.path.join(work, 'www')
         os.makedirs(www, exist_ok=True)
         http_port, http_what = start_http_server(procs, args.http, www, os.path.join(work, 'http'))
         print('bench: parts served by %s on 127.0.0.1:%d' % (http_what, http_port), flush=True)
-        ctx = Context(work, www, bins, wine, procs, http_port, args.runs, args.limit, args.seed, args.trace, args.keep)
+        ctx = Context(work, www, bins, wine, procs, http_port, args.runs, args.limit, args.seed, args.trace, args.keep,
+                      args.signed)
         all_results = []
         for image in images:
             all_results.append((image, bench_image(ctx, image)))

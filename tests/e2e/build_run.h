@@ -68,14 +68,16 @@ class BuildRun : public WizardScenario {
   // Starts the program on a list server and walks to the install page, which
   // starts the run at once.
   // proxy: extra settings for the download's proxy; none = a direct connection.
-  ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller, Presets proxy = {}) {
+  // exe: another build of the program (see Start).
+  ::testing::AssertionResult StartRun(const std::string& fileInfoPort, bool bootInstaller, Presets proxy = {},
+                                      const std::string& exe = {}) {
     UseServer("127.0.0.1:" + fileInfoPort);
     Presets presets = {{"InstallPath", image_},
                        {"DownloadPath", download_},
                        {"BootInstaller", bootInstaller ? "1" : "0"}};
     if (proxy.empty()) proxy = {{"UseProxy", "0"}};
     presets.insert(presets.end(), proxy.begin(), proxy.end());
-    if (auto r = Start(presets); !r) return r;
+    if (auto r = Start(presets, exe); !r) return r;
     if (auto r = Go(kNext, kTitleFolder); !r) return r;
     if (auto r = Go(kNext, kTitleOption); !r) return r;
     return Go(kNext, kTitleInstall);

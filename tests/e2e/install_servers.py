@@ -240,12 +240,37 @@ def start_list_server(exe, args):
     return proc, match.group(1)
 
 
-def main(argv):
-    native, installer = argv[0], argv[1]
-    command = argv[3:] if argv[2:3] == ['--'] else argv[2:]
+def native_tools(native):
+    """wren-publish and wren-fileinfo-server of the native build (or of WREN_PUBLISH, WREN_FILEINFO_SERVER)."""
     publish = os.environ.get('WREN_PUBLISH') or os.path.join(native, 'tools', 'publish', 'wren-publish')
     server = os.environ.get('WREN_FILEINFO_SERVER') or os.path.join(
         native, 'tools', 'fileinfo_server', 'wren-fileinfo-server')
+    return publish, server
+
+
+def publish_sample(publish, installer, out, host, path, options=()):
+    """The sample game in out/game and its publish folder in out/publish (make_sample.py);
+    options go to wren-publish."""
+    subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'sample', 'make_sample.py'),
+                    '--publish', publish, '--out', out, '--installer', installer,
+                    '--host', host, '--path', path, '--'] + list(options),
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def stop_processes(procs):
+    for proc in procs:
+        proc.terminate()
+    for proc in procs:
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+
+
+def main(argv):
+    native, installer = argv[0], argv[1]
+    command = argv[3:] if argv[2:3] == ['--'] else argv[2:]
+    publish, server = native_tools(native)
     root = os.environ.get('WREN_HTTP_ROOT')
     if not (os.access(publish, os.X_OK) and os.access(server, os.X_OK) and root):
         print('install_servers: no native wren-publish / wren-fileinfo-server in %s' % native, file=sys.stderr)
@@ -268,10 +293,7 @@ def main(argv):
         env = dict(os.environ)
         for name, port in hosts.items():
             out = os.path.join(work, name)
-            subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'sample', 'make_sample.py'),
-                            '--publish', publish, '--out', out, '--installer', installer,
-                            '--host', '127.0.0.1:' + port, '--path', '/%s/' % name],
-                           check=True, stdout=subprocess.DEVNULL)
+            publish_sample(publish, installer, out, '127.0.0.1:' + port, '/%s/' % name)
             shutil.copytree(os.path.join(out, 'publish'), os.path.join(root, name))
             proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
@@ -295,10 +317,7 @@ def main(argv):
             out = os.path.join(work, 'nginx')
             proc, port = start_nginx(nginx, work, www)
             procs.append(proc)
-            subprocess.run([sys.executable, os.path.join(SOURCE, 'tools', 'sample', 'make_sample.py'),
-                            '--publish', publish, '--out', out, '--installer', installer,
-                            '--host', '127.0.0.1:%d' % port, '--path', '/marlo/'],
-                           check=True, stdout=subprocess.DEVNULL)
+            publish_sample(publish, installer, out, '127.0.0.1:%d' % port, '/marlo/')
             shutil.copytree(os.path.join(out, 'publish'), os.path.join(www, 'marlo'))
             proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
@@ -329,13 +348,7 @@ def main(argv):
             env['WREN_SMALL_DISK_SKIP'] = why_not
         return subprocess.call(command, env=env)
     finally:
-        for proc in procs:
-            proc.terminate()
-        for proc in procs:
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
+        stop_processes(procs)
         if slow:
             slow.shutdown()
         if fault:

@@ -83,7 +83,7 @@ void WizardScenario::TearDown() {
   fs::remove_all(ToWide(workDir_), ec);
 }
 
-::testing::AssertionResult WizardScenario::Start(const Presets& presets) {
+::testing::AssertionResult WizardScenario::Start(const Presets& presets, const std::string& exe) {
   app_.reset();
   if (!presets.empty()) {
     const std::wstring ini = ToWide(IniPath());
@@ -92,8 +92,9 @@ void WizardScenario::TearDown() {
     for (const auto& [key, value] : presets)
       WritePrivateProfileStringW(L"Main", ToWide(key).c_str(), ToWide(value).c_str(), ini.c_str());
   }
-  app_ = std::make_unique<App>(exePath_);
-  if (!app_->Started()) return ::testing::AssertionFailure() << "cannot start " << exePath_;
+  const std::string& program = exe.empty() ? exePath_ : exe;
+  app_ = std::make_unique<App>(program);
+  if (!app_->Started()) return ::testing::AssertionFailure() << "cannot start " << program;
   if (!app_->WaitFrame())
     return ::testing::AssertionFailure() << "no main window appeared (program "
                                          << (app_->Running() ? "still running)" : "ended)");

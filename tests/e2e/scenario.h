@@ -48,8 +48,9 @@ class WizardScenario : public ::testing::Test {
 
   // Starts the program and waits for its frame and the welcome page.
   // `presets` are written to section "Main" of the settings file first.
+  // `exe`: another build of the program to start instead of WREN_E2E_EXE.
   using Presets = std::vector<std::pair<std::string, std::string>>;
-  ::testing::AssertionResult Start(const Presets& presets = {});
+  ::testing::AssertionResult Start(const Presets& presets = {}, const std::string& exe = {});
   App& app() { return *app_; }
 
   std::string Str(unsigned id) const { return strings_->Get(id); }

@@ -10,6 +10,9 @@ The installer is the Windows build's MarloSetup.exe when it exists; until then a
 placeholder stands in its place (it cannot be launched). The files are made
 from fixed seeds and rewritten only when their bytes change, so running this
 again publishes again only when something changed.
+
+Options after "--" go to wren-publish as they are (--sign KEYFILE, --serial N,
+--raw PATTERN, --lead N, ...).
 """
 import argparse
 import os
@@ -73,7 +76,10 @@ def main():
     parser.add_argument("--installer", default="", help="the Windows build's MarloSetup.exe")
     parser.add_argument("--host", default="127.0.0.1:8080", help="HTTP server of the part files")
     parser.add_argument("--path", default="/", help="where publish/ is served on it")
-    args = parser.parse_args()
+    argv = sys.argv[1:]
+    cut = argv.index("--") if "--" in argv else len(argv)
+    args = parser.parse_args(argv[:cut])
+    publish_options = argv[cut + 1:]
 
     game = os.path.join(args.out, "game")
     publish = os.path.join(args.out, "publish")
@@ -89,14 +95,14 @@ def main():
                 os.remove(path)
                 changed = True
 
-    settings = " ".join([args.publish, args.host, args.path, PART_SIZE])
+    settings = " ".join([args.publish, args.host, args.path, PART_SIZE] + publish_options)
     stamp = os.path.join(args.out, "publish.settings")
     if not changed and os.path.isfile(os.path.join(publish, "filelist.dat")) and os.path.isfile(stamp):
         with open(stamp) as f:
             if f.read() == settings and os.path.getmtime(stamp) >= os.path.getmtime(args.publish):
                 return 0
     subprocess.run([args.publish, "--host", args.host, "--path", args.path, "--installer", "MarloSetup.exe",
-                    "--part-size", PART_SIZE, game, publish], check=True)
+                    "--part-size", PART_SIZE] + publish_options + [game, publish], check=True)
     with open(stamp, "w") as f:
         f.write(settings)
     return 0
