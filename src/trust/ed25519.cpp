@@ -74,6 +74,10 @@ bool ToLittleEndian(gcry_mpi_t n, uint8_t* out) {
   return true;
 }
 
+// libgcrypt multiplies points by a number flagged secure without branching
+// on its bits.
+void MarkSecret(gcry_mpi_t n) { gcry_mpi_set_flag(n, GCRYMPI_FLAG_SECURE); }
+
 // SHA-512 output as a number modulo the group order.
 Mpi ReducedHash(const Digest512& digest, gcry_mpi_t order) {
   Mpi n = FromLittleEndian(digest.data(), digest.size());
@@ -99,7 +103,9 @@ bool Expand(const Seed& seed, CExpandedSeed* out) {
   out->m_scalar = FromLittleEndian(h.data(), kHalf);
   std::memcpy(out->m_prefix, h.data() + kHalf, kHalf);
   Wipe(h.data(), h.size());
-  return out->m_scalar != nullptr;
+  if (!out->m_scalar) return false;
+  MarkSecret(out->m_scalar.get());
+  return true;
 }
 
 // Ed25519's group: the curve with its base point B and order L.
@@ -169,7 +175,9 @@ bool Sign(const Seed& seed, const void* message, size_t size, Signature* signatu
   const Mpi r = ReducedHash(h, group.m_order.get());
   Wipe(h.data(), h.size());  // r gives the secret scalar away, together with S
   Signature out;
-  if (!r || !group.EncodeMultipleOfBase(r.get(), out.data())) return false;
+  if (!r) return false;
+  MarkSecret(r.get());
+  if (!group.EncodeMultipleOfBase(r.get(), out.data())) return false;
 
   // k = SHA-512(R || A || M) mod L, S = (r + k a) mod L
   if (!Sha512({{out.data(), kHalf}, {key.data(), key.size()}, {message, size}}, &h)) return false;
