@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -38,7 +39,12 @@ std::vector<uint8_t> BuildSignedManifest(const CManifest& manifest, const ed2551
     out.insert(out.end(), file.m_sha256.begin(), file.m_sha256.end());
   }
   ed25519::Signature signature;
-  if (!ed25519::Sign(seed, out.data(), out.size(), &signature)) return {};
+  try {
+    const CSha256::Digest digest = CSha256::Of(out.data(), out.size());
+    if (!ed25519::Sign(seed, digest.data(), digest.size(), &signature)) return {};
+  } catch (const std::exception&) {
+    return {};
+  }
   out.insert(out.end(), signature.begin(), signature.end());
   return out;
 }
@@ -57,7 +63,12 @@ ManifestCheck ReadSignedManifest(const void* data, size_t size, const ed25519::P
   const size_t signedBytes = size - kSignatureBytes;
   ed25519::Signature signature;
   std::memcpy(signature.data(), bytes + signedBytes, signature.size());
-  if (!ed25519::Verify(key, bytes, signedBytes, signature)) return ManifestCheck::BadSignature;
+  try {
+    const CSha256::Digest digest = CSha256::Of(bytes, signedBytes);
+    if (!ed25519::Verify(key, digest.data(), digest.size(), signature)) return ManifestCheck::BadSignature;
+  } catch (const std::exception&) {
+    return ManifestCheck::BadSignature;  // it cannot be confirmed
+  }
 
   CManifest manifest;
   manifest.m_qwSerial = ReadLE(bytes + 8, 8);

@@ -10,7 +10,7 @@
 //   16  32 bytes  SHA-256 of the file-list bytes (the packed container)
 //   48  u32       file count N
 //   52  N x (u32 size, 32 bytes SHA-256), one per file record in list order
-//   52 + 36 N     64 bytes Ed25519 signature over every byte before it
+//   52 + 36 N     64 bytes: the Ed25519 signature of the SHA-256 of every byte before it
 #pragma once
 
 #include <cstddef>

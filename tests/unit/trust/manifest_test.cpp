@@ -43,11 +43,13 @@ void PutCount(Bytes& bytes, uint32_t count) {
   for (int i = 0; i < 4; ++i) bytes[kCountOffset + i] = static_cast<uint8_t>(count >> (8 * i));
 }
 
-// Re-signs everything before the signature, as a forger with the key would;
-// shows a check is about the layout, not just the signature.
+// Re-signs everything before the signature (its SHA-256, as the manifest is
+// signed), as a forger with the key would; shows a check is about the
+// layout, not just the signature.
 void Resign(Bytes& bytes, const ed25519::Seed& seed) {
   ed25519::Signature signature;
-  ASSERT_TRUE(ed25519::Sign(seed, bytes.data(), bytes.size() - 64, &signature));
+  const CSha256::Digest digest = CSha256::Of(bytes.data(), bytes.size() - 64);
+  ASSERT_TRUE(ed25519::Sign(seed, digest.data(), digest.size(), &signature));
   std::memcpy(bytes.data() + bytes.size() - 64, signature.data(), 64);
 }
 
