@@ -46,6 +46,21 @@ bool CreateFolderPath(const std::string& filePath, int* reason) {
   }
 }
 
+bool ReadExactly(plat::FileHandle file, void* buffer, size_t size) {
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    size_t got = 0;
+    if (!plat::ReadFile(file, bytes + done, size - done, &got)) return false;
+    if (got == 0) {
+      plat::SetLastError(38);  // ERROR_HANDLE_EOF
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
 int FileErrorCause(uint32_t systemError) {
   switch (systemError) {
     case 0: return 0;

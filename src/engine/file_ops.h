@@ -3,8 +3,11 @@
 // folder path cannot be made.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/files.h"
 
 // Deletes a file, read-only or not; false when there is none or it stays.
 bool DeleteFileForced(const std::string& path);
@@ -12,6 +15,10 @@ bool DeleteFileForced(const std::string& path);
 // Copies source over destination, replacing a read-only destination; on
 // failure *error is the system's error code.
 bool CopyFileForced(const std::string& source, const std::string& destination, uint32_t* error);
+
+// Reads exactly size bytes; a file that ends first fails with the system
+// error ERROR_HANDLE_EOF (38), as one that shrank under the reader.
+bool ReadExactly(plat::FileHandle file, void* buffer, size_t size);
 
 // Reasons CreateFolderPath gives.
 inline constexpr int FOLDER_CANNOT_CREATE = 1;

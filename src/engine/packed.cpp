@@ -8,6 +8,7 @@
 #include <new>
 
 #include "engine/byte_order.h"
+#include "engine/file_ops.h"
 #include "platform/files.h"
 
 namespace {
@@ -75,20 +76,6 @@ int UnpackFile(const std::string& path, unsigned char** out, uint32_t* outSize) 
   plat::FileHandle file = plat::OpenFile(path, plat::OpenMode::ReadExisting);
   if (file == plat::kInvalidFile) return UNPACK_CANNOT_READ;
 
-  auto readAll = [&](unsigned char* dst, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-      size_t got = 0;
-      if (!plat::ReadFile(file, dst + done, size - done, &got)) return false;
-      if (got == 0) {
-        plat::SetLastError(38);  // ERROR_HANDLE_EOF: the file shrank under us
-        return false;
-      }
-      done += got;
-    }
-    return true;
-  };
-
   plat::FileStatus status;
   if (!plat::GetFileStatus(path, &status)) {
     uint32_t err = plat::LastError();
@@ -101,7 +88,7 @@ int UnpackFile(const std::string& path, unsigned char** out, uint32_t* outSize) 
   unsigned char header[PACKED_HEADER_SIZE];
   const size_t headerSize = static_cast<size_t>(std::min<uint64_t>(status.size, PACKED_HEADER_SIZE));
   int result;
-  if (!readAll(header, headerSize)) {
+  if (!ReadExactly(file, header, headerSize)) {
     result = UNPACK_CANNOT_READ;
   } else if (status.size == 0) {
     result = UNPACK_BAD_CALL;
@@ -117,7 +104,7 @@ int UnpackFile(const std::string& path, unsigned char** out, uint32_t* outSize) 
       result = UNPACK_NO_MEMORY;
     } else {
       std::memcpy(whole, header, PACKED_HEADER_SIZE);
-      result = readAll(whole + PACKED_HEADER_SIZE, size - PACKED_HEADER_SIZE)
+      result = ReadExactly(file, whole + PACKED_HEADER_SIZE, size - PACKED_HEADER_SIZE)
                    ? UnpackBuffer(whole, size, out, outSize)
                    : UNPACK_CANNOT_READ;
       std::free(whole);

@@ -11,6 +11,7 @@
 
 #include "engine/checker_core.h"
 #include "engine/crc32.h"
+#include "engine/file_ops.h"
 #include "platform/files.h"
 #include "trust/manifest.h"
 #include "trust/sha256.h"
@@ -24,13 +25,7 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::vector<uint8_t>* 
   plat::FileHandle in = plat::OpenFile(path, plat::OpenMode::ReadExisting);
   if (in == plat::kInvalidFile) return false;
   bytes->assign(static_cast<size_t>(status.size), 0);
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes->size()) {
-    size_t got = 0;
-    ok = plat::ReadFile(in, bytes->data() + done, bytes->size() - done, &got) && got > 0;
-    done += got;
-  }
+  const bool ok = ReadExactly(in, bytes->data(), bytes->size());
   plat::CloseFile(in);
   return ok;
 }
