@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/list_buffer.h"
+#include "fileinfo/list_buffer.h"
 #include "fileinfo/online_socket.h"
 
 namespace {

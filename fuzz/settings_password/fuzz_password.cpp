@@ -1,6 +1,6 @@
 // A stored password comes from a file anyone can edit: decoding any text must
 // be safe, and whatever is encoded must decode to itself.
-#include "app/password.h"
+#include "settings/password.h"
 
 #include <cstddef>
 #include <cstdint>

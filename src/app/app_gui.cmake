@@ -1,16 +1,12 @@
-# The starter's start-up pieces that need no window (settings-file path, the
-# file-list block) build everywhere; the program itself is Windows only.
-add_library(wren_shell_core STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/ini_path.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/list_buffer.cpp)
+# The starter's start-up pieces that need no window (the settings file's
+# path) build everywhere; the program itself is Windows only.
+add_library(wren_shell_core STATIC ${CMAKE_CURRENT_LIST_DIR}/ini_path.cpp)
 target_include_directories(wren_shell_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(wren_shell_core PUBLIC wren_common wren_platform)
 
 if(WREN_WINDOWS)
-  # The idle message loop and the single-instance check, for the install run and tests.
-  add_library(wren_app_gui STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/single_instance.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/idle_loop.cpp)
+  # The single-instance check.
+  add_library(wren_app_gui STATIC ${CMAKE_CURRENT_LIST_DIR}/single_instance.cpp)
   target_link_libraries(wren_app_gui PUBLIC wren_framework)
 
   set(WREN_PUBLISHER_KEY "" CACHE FILEPATH
@@ -22,14 +18,14 @@ if(WREN_WINDOWS)
     ${CMAKE_CURRENT_LIST_DIR}/main_frame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unattended.cpp)
   target_include_directories(wren_starter_main PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(wren_starter_main PRIVATE wren_install wren_wizard wren_unattended_core)
+  target_link_libraries(wren_starter_main PRIVATE wren_run wren_wizard wren_unattended_core)
 
   # wren_starter_exe(<target> <public key file or empty>): a starter, carrying
   # the key as resource IDR_PUBLISHER_KEY when one is given.
   function(wren_starter_exe target key)
     add_executable(${target} WIN32 $<TARGET_OBJECTS:wren_starter_main>)
     target_link_libraries(${target} PRIVATE wren_exe_resources wren_shell_core wren_unattended_core wren_app_gui
-      wren_wizard wren_install wren_wizard wren_settings wren_framework wren_engine wren_common wren_platform
+      wren_wizard wren_run wren_settings wren_framework wren_engine wren_common wren_platform
       shell32 ole32 comctl32 user32 gdi32 advapi32)
     if(key)
       get_filename_component(key "${key}" ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})

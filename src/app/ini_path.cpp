@@ -1,6 +1,6 @@
 #include "app/ini_path.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "platform/files.h"
 
 namespace {

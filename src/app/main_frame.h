@@ -8,6 +8,8 @@ inline constexpr char kMainWindowClass[] = "Plumbrook Starter MainFrame";
 
 class CMainFrame : public CFrameWnd {
  public:
+  explicit CMainFrame(CIniFile& ini) : m_wndWizard(ini) {}
+
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
   BOOL LoadFrame(UINT idResource, DWORD style, CWnd* parent, void* context) override;
 

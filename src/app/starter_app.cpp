@@ -8,10 +8,9 @@
 #include "app/exit_codes.h"
 #include "app/ini_path.h"
 #include "app/main_frame.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "app/unattended.h"
 #include "framework/msgbox.h"
-#include "wizard/app_services.h"
 #include "wizard/resource_ids.h"
 
 namespace {
@@ -28,10 +27,6 @@ std::string DocumentsFolder() {
   return ok ? std::string(path) : std::string();
 }
 }  // namespace
-
-CWrenStarterApp* GetStarterApp() { return &theApp; }
-
-CIniFile& GetAppIni() { return theApp.Ini(); }
 
 BOOL CWrenStarterApp::RegisterMainWindowClass() {
   WNDCLASSEXA existing{};
@@ -79,7 +74,6 @@ BOOL CWrenStarterApp::InitInstance() {
   OpenRunLog(line, commandLine);
   if (line.Unattended()) {
     m_pAnswers = std::make_unique<CUnattendedAnswers>(PumpMessagesFor);
-    SetUnattendedAnswers(m_pAnswers.get());
     SetMessageBoxSeam(m_pAnswers.get());
   }
 
@@ -92,7 +86,13 @@ BOOL CWrenStarterApp::InitInstance() {
   m_strIniPath = ResolveIniPath(DocumentsFolder());
   m_ini.m_strIniPath = m_strIniPath;
 
-  auto* frame = new (std::nothrow) CMainFrame;
+  // A quiet build has no window at all: it runs here, to its end.
+  if (line.mode == RunMode::Quiet) {
+    m_nExitCode = RunQuietBuild(line, m_ini, *m_pAnswers);
+    return FALSE;
+  }
+
+  auto* frame = new (std::nothrow) CMainFrame(m_ini);
   if (frame == nullptr) {
     AfxMessageBox(kFatalStartup, MB_ICONEXCLAMATION);
     m_nExitCode = EXIT_START_FAILED;
@@ -104,29 +104,24 @@ BOOL CWrenStarterApp::InitInstance() {
     m_nExitCode = EXIT_START_FAILED;
     return FALSE;
   }
-  if (line.Unattended()) {
-    const int started = StartUnattendedBuild(frame->m_wndWizard, line);
+  if (line.mode == RunMode::Passive) {
+    const int started = StartPassiveBuild(frame->m_wndWizard, line, m_ini, *m_pAnswers);
     if (started != EXIT_OK) {
       m_nExitCode = started;
       return FALSE;
     }
   }
-  // A quiet build has no window at all: the frame stays hidden.
-  if (line.mode != RunMode::Quiet) {
-    frame->ShowWindow(SW_SHOW);
-    ::UpdateWindow(frame->m_hWnd);
-  }
+  frame->ShowWindow(SW_SHOW);
+  ::UpdateWindow(frame->m_hWnd);
   return TRUE;
 }
 
 int CWrenStarterApp::ExitInstance() {
-  m_listBuffer.Free();
   CWinApp::ExitInstance();
   auto* frame = static_cast<CMainFrame*>(m_pMainWnd);
   const int exitCode = m_nExitCode >= 0 ? m_nExitCode : frame ? ExitCodeOfWizard(frame->m_wndWizard) : EXIT_FATAL;
   CloseRunLog(exitCode);
   SetMessageBoxSeam(nullptr);
-  SetUnattendedAnswers(nullptr);
   delete m_pMainWnd;
   m_pMainWnd = nullptr;
   ::CoUninitialize();

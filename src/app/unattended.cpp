@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include "app/exit_codes.h"
-#include "app/settings.h"
+#include "run/starter_run.h"
+#include "settings/settings.h"
 #include "common/run_log.h"
 #include "common/strings.h"
 #include "framework/msgbox.h"
 #include "platform/files.h"
 #include "wizard/folder_check.h"
+#include "wizard/installer_path.h"
+#include "wizard/run_start.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -52,26 +55,88 @@ void TakeProxy(CBinaryDownloadSetting& setting, const CCommandLine& line) {
 }
 }  // namespace
 
-int StartUnattendedBuild(CWrenStarterWizard& wizard, const CCommandLine& line) {
-  CFolderPage& folder = wizard.GetFolderPage();
-  COptionPage& options = wizard.GetOptionPage();
-  if (!line.strImage.empty()) folder.SetFolder(line.strImage);
-  if (!folder.AcceptFolder()) {
-    runlog::Writef("ERROR", "the image folder %s cannot be used", folder.m_strInstallPath.c_str());
+// What an unattended build runs with: the stored settings with the command
+// line's overrides, the folders checked as the pages check them. EXIT_OK, or
+// the exit code of a build that cannot run.
+int PrepareUnattendedBuild(const CCommandLine& line, CIniFile& ini, CUnattendedChoice* choice) {
+  choice->strImageFolder = line.strImage.empty() ? GetImageFolder(ini) : line.strImage;
+  if (!AcceptImageFolder(choice->strImageFolder)) {
+    runlog::Writef("ERROR", "the image folder %s cannot be used", choice->strImageFolder.c_str());
     return EXIT_FOLDER_REJECTED;
   }
-  if (!line.strDownload.empty() && !TakeDownloadFolder(options.m_setting, line.strDownload))
-    return EXIT_FOLDER_REJECTED;
-  TakeProxy(options.m_setting, line);
+  choice->setting.Load(ini);
+  if (!line.strDownload.empty() && !TakeDownloadFolder(choice->setting, line.strDownload)) return EXIT_FOLDER_REJECTED;
+  TakeProxy(choice->setting, line);
   // Nobody waits at an unattended machine for an installer to be started.
-  options.m_bBootInstaller = line.bBoot ? TRUE : FALSE;
+  choice->bBootInstaller = line.bBoot;
   // The registry value belongs to the publisher: /server holds for this run only.
   SetServerOverride(line.strServer);
   if (line.bSave) {
-    folder.SaveFolder();
-    options.SaveOptions();
+    SaveImageFolder(ini, choice->strImageFolder);
+    SaveDownloadOptions(ini, choice->setting, choice->bBootInstaller);
     runlog::Write("SETTING", "the settings of this run are saved");
   }
+  return EXIT_OK;
+}
+
+namespace {
+
+// The quiet build's face: nothing to show, the rules answer, the outcome is kept.
+class CQuietObserver : public IRunObserver {
+ public:
+  CQuietObserver(CIniFile& ini, CUnattendedAnswers& answers) : m_ini(ini), m_answers(answers) {}
+
+  int Ask(const std::string& text, unsigned style) override { return m_answers.Ask(text, style); }
+  bool AskRetry(const std::string& text) override { return m_answers.AskRetry(text); }
+  bool RetryFetch(int result) override { return m_answers.RetryFetch(result); }
+  void OnPublicationAccepted(uint64_t serial) override { KeepAcceptedPublication(m_ini, serial); }
+  void OnFinished(const CRunOutcome& outcome) override {
+    m_outcome = outcome;
+    m_bFinished = true;
+  }
+
+  CRunOutcome m_outcome;
+  bool m_bFinished = false;
+
+ private:
+  CIniFile& m_ini;
+  CUnattendedAnswers& m_answers;
+};
+
+}  // namespace
+
+int RunQuietBuild(const CCommandLine& line, CIniFile& ini, CUnattendedAnswers& answers) {
+  CUnattendedChoice choice;
+  const int prepared = PrepareUnattendedBuild(line, ini, &choice);
+  if (prepared != EXIT_OK) return prepared;
+  std::string downloadFolder;
+  choice.setting.GetDownloadFolder(downloadFolder);
+  CQuietObserver observer(ini, answers);
+  CStarterRun run(MakeRunSettings(choice.strImageFolder, downloadFolder, choice.setting, choice.bBootInstaller, ini),
+                  observer);
+  if (run.Start()) {
+    MSG msg;
+    while (!observer.m_bFinished && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+  }
+  const int exitCode = ExitCodeOfOutcome(observer.m_bFinished, observer.m_outcome);
+  if (exitCode == EXIT_OK && choice.bBootInstaller)
+    LaunchInstallerFile(JoinInstallerPath(choice.strImageFolder, observer.m_outcome.strInstallerName), nullptr);
+  return exitCode;
+}
+
+int StartPassiveBuild(CWrenStarterWizard& wizard, const CCommandLine& line, CIniFile& ini,
+                      CUnattendedAnswers& answers) {
+  CUnattendedChoice choice;
+  const int prepared = PrepareUnattendedBuild(line, ini, &choice);
+  if (prepared != EXIT_OK) return prepared;
+  wizard.GetFolderPage().SetFolder(choice.strImageFolder);
+  COptionPage& options = wizard.GetOptionPage();
+  options.m_setting = choice.setting;
+  options.m_bBootInstaller = choice.bBootInstaller ? TRUE : FALSE;
+  wizard.SetUnattendedAnswers(&answers);
   wizard.ShowInstallPage();
   return EXIT_OK;
 }
@@ -94,12 +159,16 @@ void PumpMessagesFor(uint32_t ms) {
   }
 }
 
+int ExitCodeOfOutcome(bool finished, const CRunOutcome& outcome) {
+  if (!finished) return EXIT_CANCELLED;  // left before the run ended
+  // The run could not even start (no memory, no thread): no outcome was posted.
+  if (!outcome.bStarted) return EXIT_FATAL;
+  return ExitCodeOfRun(outcome.nType, outcome.nCode);
+}
+
 int ExitCodeOfWizard(CWrenStarterWizard& wizard) {
   const CInstallPage& page = wizard.GetInstallPage();
-  if (page.m_nNextPage == 0) return EXIT_CANCELLED;  // the wizard was left before the run
-  // The run could not even start (no memory, no thread): no outcome was posted.
-  if (page.m_nNextPage == IDD_FINISH_ERROR && page.m_nFinalType == 0) return EXIT_FATAL;
-  return ExitCodeOfRun(page.m_nFinalType, page.m_nFinalCode);
+  return ExitCodeOfOutcome(page.m_nNextPage != 0, page.m_outcome);
 }
 
 void OpenRunLog(const CCommandLine& line, const char* commandLine) {

@@ -4,21 +4,41 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/command_line.h"
+#include "app/unattended_answers.h"
+#include "run/run_observer.h"
+#include "settings/settings.h"
 
 class CWrenStarterWizard;
 
-// Sets the pages up from the stored settings and the command line's
-// overrides (saved with /save), checks the folders as the pages do (a
-// missing image folder is created), and shows the install page, which starts
-// the run. EXIT_OK when the run is under way, else the exit code.
-int StartUnattendedBuild(CWrenStarterWizard& wizard, const CCommandLine& line);
+// What an unattended build runs with.
+struct CUnattendedChoice {
+  std::string strImageFolder;
+  CBinaryDownloadSetting setting;
+  bool bBootInstaller = false;
+};
+
+// The stored settings with the command line's overrides (saved with /save),
+// the folders checked as the pages check them (a missing image folder is
+// created). EXIT_OK, or the exit code of a build that cannot run.
+int PrepareUnattendedBuild(const CCommandLine& line, CIniFile& ini, CUnattendedChoice* choice);
+// /quiet: the build without any window, answered by the rules; launches the
+// installer afterwards with /boot. The exit code.
+int RunQuietBuild(const CCommandLine& line, CIniFile& ini, CUnattendedAnswers& answers);
+// /passive: the wizard goes straight to its install page, which runs the
+// build answered by the rules and ends the program by itself. EXIT_OK when
+// the run is under way, else the exit code.
+int StartPassiveBuild(CWrenStarterWizard& wizard, const CCommandLine& line, CIniFile& ini,
+                      CUnattendedAnswers& answers);
 
 // Waits ms while the program's messages go on being handled (a pause before
 // an unattended retry).
 void PumpMessagesFor(uint32_t ms);
 
+// The exit code of a run that ended (finished) this way, or was left before.
+int ExitCodeOfOutcome(bool finished, const CRunOutcome& outcome);
 // The exit code of a program whose wizard ended this way.
 int ExitCodeOfWizard(CWrenStarterWizard& wizard);
 

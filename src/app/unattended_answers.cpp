@@ -8,8 +8,6 @@ constexpr unsigned kAskCreateFolder = 10100;
 constexpr unsigned kAskKeepWaiting = 10304;
 constexpr unsigned kAskStopDownload = 11101;
 
-CUnattendedAnswers* g_answers = nullptr;
-
 // The fixed text of a question that is formatted with one path at its end.
 bool StartsWithTextBeforePath(const std::string& text, unsigned id) {
   const std::string format = LoadResString(id);
@@ -17,9 +15,6 @@ bool StartsWithTextBeforePath(const std::string& text, unsigned id) {
   return !fixed.empty() && text.compare(0, fixed.size(), fixed) == 0;
 }
 }  // namespace
-
-CUnattendedAnswers* GetUnattendedAnswers() { return g_answers; }
-void SetUnattendedAnswers(CUnattendedAnswers* answers) { g_answers = answers; }
 
 CUnattendedAnswers::CUnattendedAnswers(std::function<void(uint32_t)> pause, int maxRetries)
     : m_pause(std::move(pause)), m_nMaxRetries(maxRetries) {}
@@ -51,7 +46,7 @@ int CUnattendedAnswers::Show(const std::string& text, unsigned style) {
   }
 }
 
-bool CUnattendedAnswers::AnswerRetry(const std::string& text) {
+bool CUnattendedAnswers::AskRetry(const std::string& text) {
   runlog::Write("QUESTION", text);
   const bool retry = TakeRetry("retry dialog");
   runlog::Write("ANSWER", retry ? "Retry" : "Cancel");

@@ -16,8 +16,9 @@
 #include <string>
 
 #include "framework/msgbox.h"
+#include "run/run_observer.h"
 
-class CUnattendedAnswers : public CMessageBoxSeam {
+class CUnattendedAnswers : public CMessageBoxSeam, public IRunAnswers {
  public:
   static constexpr int kMaxRetries = 10;
   static constexpr uint32_t kRetryPauseMs = 3000;
@@ -26,12 +27,15 @@ class CUnattendedAnswers : public CMessageBoxSeam {
   // (null: no pause).
   explicit CUnattendedAnswers(std::function<void(uint32_t)> pause = nullptr, int maxRetries = kMaxRetries);
 
+  // The answer to a message box (the seam: the caller notes it in the log).
   int Show(const std::string& text, unsigned style) override;
+  // A message box of the run, noted in the log.
+  int Ask(const std::string& text, unsigned style) override { return AfxMessageBox(*this, text, style); }
   // The retry dialog of a download: true for Retry. Noted in the log.
-  bool AnswerRetry(const std::string& text);
+  bool AskRetry(const std::string& text) override;
   // After the file-information server could not be reached: true to try
   // another round.
-  bool RetryFetch(int result);
+  bool RetryFetch(int result) override;
   int RetriesUsed() const { return m_nRetries; }
 
  private:
@@ -42,7 +46,3 @@ class CUnattendedAnswers : public CMessageBoxSeam {
   int m_nMaxRetries;
   int m_nRetries = 0;
 };
-
-// The answers of the running unattended build, or null in the wizard.
-CUnattendedAnswers* GetUnattendedAnswers();
-void SetUnattendedAnswers(CUnattendedAnswers* answers);

@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/crc32.h"
 #include "engine/packed.h"
 #include "platform/system.h"

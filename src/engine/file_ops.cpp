@@ -1,6 +1,6 @@
 #include "engine/file_ops.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "platform/files.h"
 
 bool DeleteFileForced(const std::string& path) {

@@ -5,7 +5,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/byte_order.h"
 #include "engine/checker_core.h"
 

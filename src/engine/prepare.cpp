@@ -3,7 +3,7 @@
 // that makes the page download what is missing.
 #include <algorithm>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "common/trace.h"
 #include "engine/checker_core.h"
 #include "platform/files.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/checker_core.h"
 #include "engine/file_ops.h"
 #include "engine/filelist.h"

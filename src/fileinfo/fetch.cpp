@@ -1,6 +1,7 @@
 #include "fileinfo/fetch.h"
 
 #include "common/run_log.h"
+#include "common/strings.h"
 #include "framework/msgbox.h"
 
 CFileInfoFetch::CFileInfoFetch(CWrenOnlineSocket& socket, CFileInfoHost& host, TickSource ticks)
@@ -31,7 +32,7 @@ bool CFileInfoFetch::PollAndIdle() {
 
 bool CFileInfoFetch::UserStopsWaiting() {
   if (m_waitWatch.GetSeconds() <= kFetchQuestionSeconds) return false;
-  if (AfxMessageBox(IDS_FETCH_KEEP_WAITING, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) return true;
+  if (m_host.Ask(LoadResString(IDS_FETCH_KEEP_WAITING), MB_YESNO | MB_ICONEXCLAMATION) != IDYES) return true;
   RestartWatch();
   return false;
 }

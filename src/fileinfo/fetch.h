@@ -1,6 +1,6 @@
 // The file-information fetch: one connection to the file-information server,
-// one request, the reply chunks collected into the application's file-list
-// block. Runs on the user-interface thread; every wait is one heartbeat of
+// one request, the reply chunks collected into the run's file-list block.
+// Runs on the thread that serves the run; every wait is one heartbeat of
 // the library followed by one pass of the idle message loop.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "common/stopwatch.h"
 #include "fileinfo/online_socket.h"
+#include "framework/msgbox.h"
 
 // Results of FetchFileInformation.
 enum : int {
@@ -43,7 +44,7 @@ enum : unsigned {
   IDS_FETCH_KEEP_WAITING = 10304,
 };
 
-// What the fetch needs from the install page and the application.
+// What the fetch needs from the run it serves.
 class CFileInfoHost : public CFileListTarget {
  public:
   // The server's address (the "Server" profile value, default port 9070).
@@ -64,6 +65,8 @@ class CFileInfoHost : public CFileListTarget {
   // The server could not be reached (result -199, -198 or -197): true to try
   // another round (an unattended build does, a few times).
   virtual bool RetryAfterFailure(int /*result*/) { return false; }
+  // The fetch's question (go on waiting?), answered as a message box.
+  virtual int Ask(const std::string& text, unsigned style) { return AfxMessageBox(text, style); }
 };
 
 class CFileInfoFetch {

@@ -44,7 +44,10 @@ const char* AnswerName(int answer) {
 }
 
 int AfxMessageBox(const std::string& text, unsigned style) {
-  CMessageBoxSeam& seam = g_seam ? *g_seam : g_stderrSeam;
+  return AfxMessageBox(g_seam ? *g_seam : g_stderrSeam, text, style);
+}
+
+int AfxMessageBox(CMessageBoxSeam& seam, const std::string& text, unsigned style) {
   // Support reads what the user was told and what was answered.
   runlog::Write((style & 0xF) == MB_OK ? "MESSAGE" : "QUESTION", text);
   const int answer = seam.Show(text, style);

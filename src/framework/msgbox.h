@@ -37,6 +37,8 @@ class CMessageBoxSeam {
 CMessageBoxSeam* SetMessageBoxSeam(CMessageBoxSeam* seam);
 
 int AfxMessageBox(const std::string& text, unsigned style = MB_OK);
+// AfxMessageBox through the given seam rather than the installed one.
+int AfxMessageBox(CMessageBoxSeam& seam, const std::string& text, unsigned style);
 // The text is string idPrompt of the string table.
 int AfxMessageBox(unsigned idPrompt, unsigned style = MB_OK);
 

@@ -16,20 +16,13 @@
 #include <atomic>
 #include <string>
 
+#include "install/http_transfer.h"
 #include "platform/system.h"
 
 class CWinThread;
 class CHttpConnection;
 class CHttpFile;
 class CInternetSession;
-
-// What went wrong with a local file: a cause number (1 generic, 2 not found,
-// 3 bad path, 5 access denied, 11 sharing violation, 13 disk full, ...) and
-// the system's error code.
-struct CFileErrorRecord {
-  int m_cause = 0;
-  DWORD m_lOsError = 0;
-};
 
 class CHTTPBinarySession {
  public:

@@ -24,6 +24,10 @@ void CBasePage::OnCancel() {
 BOOL CBasePage::LaunchInstaller(const char* parameters) {
   std::string path;
   GetWizard()->GetInstallerPath(path);
+  return LaunchInstallerFile(path, parameters);
+}
+
+BOOL LaunchInstallerFile(std::string path, const char* parameters) {
   if (!plat::FileExists(path)) {
     AfxMessageBox(kCannotStartInstaller, MB_ICONEXCLAMATION);
     return FALSE;

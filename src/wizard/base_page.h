@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "framework/dialog.h"
 #include "wizard/wizard_rules.h"
@@ -44,3 +45,7 @@ class CBasePage : public CDialog {
   void OnOK() override {}
   void OnCancel() override;
 };
+
+// Starts the installer at path and waits until its process has ended. FALSE
+// (after message 10001 when the file is missing) if it could not start.
+BOOL LaunchInstallerFile(std::string path, const char* parameters);

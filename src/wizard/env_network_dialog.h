@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "framework/dialog.h"
 #include "wizard/folder_browser.h"
 

@@ -33,7 +33,7 @@ void CFinishErrorPage::OnSetActive() {
   SetWizardButtons(WIZB_FINISH);
   const CInstallPage& install = GetWizard()->GetInstallPage();
   std::string text;
-  FormatResultMessage(&text, install.m_nFinalType, install.m_nFinalCode, install.m_nFinalExtra);
+  FormatResultMessage(&text, install.m_outcome.nType, install.m_outcome.nCode, install.m_outcome.nExtra);
   SetDlgItemText(IDC_ERROR_TEXT, text);
   ShowRunLogNote(*this);
 }

@@ -1,9 +1,10 @@
 #include "wizard/folder_check.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "common/strings.h"
 #include "framework/msgbox.h"
 #include "platform/files.h"
+#include "settings/settings.h"
 
 namespace {
 constexpr unsigned kAskCreateFolder = 10100;
@@ -79,4 +80,11 @@ bool ConfirmAndCreateFolder(const std::string& folder) {
     if (end >= folder.size()) return true;
     pos = end + 1;
   }
+}
+
+bool AcceptImageFolder(const std::string& folder) {
+  const unsigned type = GetPathDriveType(folder);
+  if (type == 3) return ConfirmAndCreateFolder(folder);
+  if (unsigned message = ImageFolderDriveMessage(type)) AfxMessageBox(message, MB_ICONEXCLAMATION);
+  return false;
 }

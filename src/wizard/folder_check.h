@@ -15,3 +15,7 @@ unsigned DownloadFolderDriveMessage(unsigned driveType);
 // folder as it is. Returns false after 10102 (a level is a file) or 10101 (a
 // level cannot be created).
 bool ConfirmAndCreateFolder(const std::string& folder);
+
+// The checks of the image folder: a fixed drive (else its message), then the
+// missing levels created after asking.
+bool AcceptImageFolder(const std::string& folder);

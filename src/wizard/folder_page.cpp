@@ -1,8 +1,7 @@
 #include "wizard/folder_page.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "framework/msgbox.h"
-#include "wizard/app_services.h"
 #include "wizard/folder_check.h"
 #include "wizard/wizard.h"
 
@@ -11,8 +10,8 @@ constexpr unsigned kBrowseTitle = 6000;
 constexpr unsigned kNextCaption = 5100;
 }  // namespace
 
-CFolderPage::CFolderPage() {
-  m_strInstallPath = GetAppIni().GetIniString(kIniSection, kKeyInstallPath, GetDefaultInstallPath().c_str());
+CFolderPage::CFolderPage(CIniFile& ini) : m_ini(ini) {
+  m_strInstallPath = GetImageFolder(m_ini);
 }
 
 void CFolderPage::DoDataExchange(CDataExchange* dx) { DDX_Text(dx, IDC_FOLDER, m_strInstallPath); }
@@ -51,15 +50,10 @@ void CFolderPage::SetFolder(const std::string& folder) {
   if (m_hWnd != nullptr) SetDlgItemText(IDC_FOLDER, folder);
 }
 
-bool CFolderPage::AcceptFolder() {
-  unsigned type = GetPathDriveType(m_strInstallPath);
-  if (type == 3) return ConfirmAndCreateFolder(m_strInstallPath);
-  if (unsigned message = ImageFolderDriveMessage(type)) AfxMessageBox(message, MB_ICONEXCLAMATION);
-  return false;
-}
+bool CFolderPage::AcceptFolder() { return AcceptImageFolder(m_strInstallPath); }
 
 void CFolderPage::SaveFolder() const {
-  GetAppIni().WriteIniString(kIniSection, kKeyInstallPath, m_strInstallPath.c_str());
+  SaveImageFolder(m_ini, m_strInstallPath);
 }
 
 int CFolderPage::OnWizardNext() {

@@ -3,13 +3,14 @@
 
 #include <string>
 
+#include "settings/settings_ini.h"
 #include "wizard/base_page.h"
 #include "wizard/folder_browser.h"
 #include "wizard/resource_ids.h"
 
 class CFolderPage : public CBasePage {
  public:
-  CFolderPage();
+  explicit CFolderPage(CIniFile& ini);
 
   UINT GetTemplateID() const override { return IDD_FOLDER; }
   void GetTitleIDs(UINT& title, UINT& subtitle) const override {
@@ -38,4 +39,5 @@ class CFolderPage : public CBasePage {
  private:
   void UpdateButtons();
   CBrowseBuffer m_browse;
+  CIniFile& m_ini;
 };

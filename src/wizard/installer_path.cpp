@@ -1,6 +1,6 @@
 #include "wizard/installer_path.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 
 std::string JoinInstallerPath(const std::string& imageFolder, const std::string& installerName) {
   std::string path = imageFolder;

@@ -1,6 +1,5 @@
 #include "wizard/option_page.h"
 
-#include "wizard/app_services.h"
 #include "wizard/env_network_dialog.h"
 #include "wizard/option_summary.h"
 #include "wizard/wizard.h"
@@ -9,9 +8,9 @@ namespace {
 constexpr unsigned kStartCaption = 5101;
 }
 
-COptionPage::COptionPage() {
-  m_setting.Load(GetAppIni());
-  m_bBootInstaller = GetAppIni().GetIniInt(kIniSection, kKeyBootInstaller, 1) != 0;
+COptionPage::COptionPage(CIniFile& ini) : m_ini(ini) {
+  m_setting.Load(m_ini);
+  m_bBootInstaller = GetBootInstaller(m_ini) ? TRUE : FALSE;
 }
 
 void COptionPage::DoDataExchange(CDataExchange* dx) { DDX_Check(dx, IDC_BOOT_INSTALLER, m_bBootInstaller); }
@@ -40,9 +39,7 @@ int COptionPage::OnWizardNext() {
 }
 
 void COptionPage::SaveOptions() const {
-  CIniFile& ini = GetAppIni();
-  m_setting.Save(ini);
-  ini.WriteIniInt(kIniSection, kKeyBootInstaller, m_bBootInstaller ? 1 : 0);
+  SaveDownloadOptions(m_ini, m_setting, m_bBootInstaller != FALSE);
 }
 
 BOOL COptionPage::OnCommand(UINT id, UINT code, HWND control) {

@@ -2,13 +2,13 @@
 // installer starts once the image is built.
 #pragma once
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "wizard/base_page.h"
 #include "wizard/resource_ids.h"
 
 class COptionPage : public CBasePage {
  public:
-  COptionPage();
+  explicit COptionPage(CIniFile& ini);
 
   UINT GetTemplateID() const override { return IDD_OPTION; }
   void GetTitleIDs(UINT& title, UINT& subtitle) const override {
@@ -31,4 +31,5 @@ class COptionPage : public CBasePage {
 
  private:
   void UpdateSummary();
+  CIniFile& m_ini;
 };

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 // The download folder, or string 6010 when no usable folder is set.
 std::string DownloadFolderSummary(const CBinaryDownloadSetting& setting);

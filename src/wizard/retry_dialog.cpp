@@ -1,6 +1,7 @@
 #include "wizard/retry_dialog.h"
 
-#include "app/unattended_answers.h"
+#include "framework/app.h"
+#include "framework/msgbox.h"
 #include "common/run_log.h"
 #include "common/strings.h"
 #include "wizard/resource_ids.h"
@@ -38,10 +39,13 @@ BOOL CRetryCancelDialog::OnCommand(UINT id, UINT code, HWND control) {
 }
 
 bool AskRetryQuestion(const std::string& text, CWnd* parent) {
-  if (CUnattendedAnswers* answers = GetUnattendedAnswers()) return answers->AnswerRetry(text);
   runlog::Write("QUESTION", text);
   CRetryCancelDialog dialog(text, parent);
   const bool retry = dialog.DoModal() == IDRETRY;
   runlog::Write("ANSWER", retry ? "Retry" : "Cancel");
   return retry;
 }
+
+int CPersonAnswers::Ask(const std::string& text, unsigned style) { return AfxMessageBox(text, style); }
+
+bool CPersonAnswers::AskRetry(const std::string& text) { return AskRetryQuestion(text, AfxGetMainWnd()); }

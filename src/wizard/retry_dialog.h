@@ -7,6 +7,7 @@
 
 #include "common/stopwatch.h"
 #include "framework/dialog.h"
+#include "run/run_observer.h"
 
 class CRetryCancelDialog : public CDialog {
  public:
@@ -29,6 +30,14 @@ class CRetryCancelDialog : public CDialog {
   void OnCancel() override { EndDialog(IDCANCEL); }
 };
 
-// The run's retry question: the dialog, or in an unattended build the
-// unattended answer; both noted in the run log. true for Retry.
+// The run's retry question as the dialog, noted in the run log. true for Retry.
 bool AskRetryQuestion(const std::string& text, CWnd* parent);
+
+// A person answers the run's questions: message boxes and the retry dialog;
+// nobody is there to wait for another round with the server.
+class CPersonAnswers : public IRunAnswers {
+ public:
+  int Ask(const std::string& text, unsigned style) override;
+  bool AskRetry(const std::string& text) override;
+  bool RetryFetch(int /*result*/) override { return false; }
+};

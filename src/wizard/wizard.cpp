@@ -1,6 +1,5 @@
 #include "wizard/wizard.h"
 
-#include "app/unattended_answers.h"
 #include "common/strings.h"
 #include "framework/app.h"
 #include "framework/msgbox.h"
@@ -16,7 +15,8 @@ void PostAppExit() {
 }
 }  // namespace
 
-CWrenStarterWizard::CWrenStarterWizard() : CDialog(IDD_WIZARD) {
+CWrenStarterWizard::CWrenStarterWizard(CIniFile& ini)
+    : CDialog(IDD_WIZARD), m_ini(ini), m_pageFolder(ini), m_pageOption(ini) {
   m_arrPages = {&m_pageWelcome, &m_pageFolder,     &m_pageOption,     &m_pageInstall,
                 &m_pageFinish,  &m_pageFinishBoot, &m_pageFinishError};
 }
@@ -113,7 +113,7 @@ void CWrenStarterWizard::GetWorkFolders(std::string& imageFolder, std::string& d
 }
 
 void CWrenStarterWizard::GetInstallerPath(std::string& path) const {
-  path = JoinInstallerPath(m_pageFolder.GetFolderText(), m_pageInstall.m_strInstallerName);
+  path = JoinInstallerPath(m_pageFolder.GetFolderText(), m_pageInstall.m_outcome.strInstallerName);
 }
 
 int CWrenStarterWizard::IndexOf(const CBasePage* page) const {
@@ -137,7 +137,12 @@ void CWrenStarterWizard::OnBack() {
 void CWrenStarterWizard::OnNext() {
   if (m_pCurrentPage != nullptr) Move(+1, m_pCurrentPage->OnWizardNext());
   // Nobody presses Finish for an unattended build: the run's end ends it.
-  if (IsFinishPage(m_pCurrentPage) && GetUnattendedAnswers() != nullptr) PostMessage(WM_COMMAND, IDC_WIZ_FINISH, 0);
+  if (IsFinishPage(m_pCurrentPage) && m_bFinishByItself) PostMessage(WM_COMMAND, IDC_WIZ_FINISH, 0);
+}
+
+void CWrenStarterWizard::SetUnattendedAnswers(IRunAnswers* answers) {
+  m_pageInstall.SetAnswers(answers);
+  m_bFinishByItself = answers != nullptr;
 }
 
 bool CWrenStarterWizard::IsFinishPage(const CBasePage* page) const {

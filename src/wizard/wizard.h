@@ -6,17 +6,19 @@
 #include <vector>
 
 #include "framework/dialog.h"
-#include "install/install_page.h"
+#include "settings/settings_ini.h"
 #include "wizard/base_page.h"
 #include "wizard/finish_pages.h"
 #include "wizard/folder_page.h"
 #include "wizard/frame_pane.h"
+#include "wizard/install_page.h"
 #include "wizard/option_page.h"
 #include "wizard/welcome_page.h"
 
 class CWrenStarterWizard : public CDialog {
  public:
-  CWrenStarterWizard();
+  // ini: the settings file the pages read and write.
+  explicit CWrenStarterWizard(CIniFile& ini);
 
   // Creates the wizard from template 102 with its pages and header as a child
   // of parent, laid out and on the first page. FALSE if any window failed.
@@ -25,6 +27,9 @@ class CWrenStarterWizard : public CDialog {
   BOOL SetActivePage(int index);
   // Straight to the install page, which starts the run (an unattended build).
   BOOL ShowInstallPage() { return SetActivePage(IndexOf(&m_pageInstall)); }
+  // An unattended build: its rules answer the run, and the finish page ends the
+  // program by itself.
+  void SetUnattendedAnswers(IRunAnswers* answers);
   void SetWizardButtons(uint32_t flags);
   void SetNextButtonText(UINT stringId);
   BOOL IsInstallPageActive() const;
@@ -36,6 +41,7 @@ class CWrenStarterWizard : public CDialog {
   CFolderPage& GetFolderPage() { return m_pageFolder; }
   CInstallPage& GetInstallPage() { return m_pageInstall; }
   CBasePage* GetCurrentPage() const { return m_pCurrentPage; }
+  CIniFile& Ini() const { return m_ini; }
   bool IsFinishPage(const CBasePage* page) const;
 
   virtual void OnBack();
@@ -53,6 +59,8 @@ class CWrenStarterWizard : public CDialog {
   int IndexOf(const CBasePage* page) const;
   void Move(int step, int pageResult);
 
+  CIniFile& m_ini;
+  bool m_bFinishByItself = false;
   CWelcomePage m_pageWelcome;
   CFolderPage m_pageFolder;
   COptionPage m_pageOption;

@@ -13,7 +13,7 @@
 #include <set>
 #include <vector>
 
-#include "app/password.h"
+#include "settings/password.h"
 #include "build_run.h"
 
 namespace e2e {

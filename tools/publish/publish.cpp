@@ -17,7 +17,7 @@
 #include <system_error>
 
 #include "common/list_limits.h"
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/crc32.h"
 #include "engine/filelist.h"
 #include "engine/filelist_writer.h"

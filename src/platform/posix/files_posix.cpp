@@ -2,7 +2,7 @@
 // errno values become the Windows error codes the core expects.
 #include "platform/files.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // POSIX backend of the INI services: the whole file is read as lines, looked
 // up or edited, and written back, with the Windows rules for names and values.
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 
 namespace plat {
 namespace {

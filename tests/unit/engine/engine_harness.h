@@ -243,4 +243,26 @@ inline std::string Content(size_t size, uint32_t seed) {
   return out;
 }
 
+// The same bytes with the last four chosen so that the CRC-32 stays: what a
+// forger does. The register is run backwards through the last four steps.
+inline std::string ForgeSameCrc(std::string changed, uint32_t crc) {
+  uint32_t table[256];
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  CCrc32 prefix;
+  prefix.Update(changed.data(), changed.size() - 4);
+  uint32_t reg = crc ^ 0xFFFFFFFFu;
+  for (int i = 0; i < 4; ++i) {
+    uint32_t j = 0;
+    while ((table[j] >> 24) != (reg >> 24)) ++j;
+    reg = ((reg ^ table[j]) << 8) | j;
+  }
+  reg ^= prefix.GetValue() ^ 0xFFFFFFFFu;
+  for (int i = 0; i < 4; ++i) changed[changed.size() - 4 + i] = static_cast<char>((reg >> (8 * i)) & 0xFF);
+  return changed;
+}
+
 }  // namespace engine_test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/checker_core.h"
 #include "engine/filelist.h"
 #include "engine/filelist_writer.h"

@@ -3,7 +3,7 @@
 // folders get their one trailing backslash by the same rule.
 #include <gtest/gtest.h>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/checker_core.h"  // AppendBackslash
 
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 
 #include "image_fixture.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/list_buffer.h"
+#include "fileinfo/list_buffer.h"
 #include "common/strings.h"
 #include "fileinfo/fetch.h"
 #include "framework/msgbox.h"

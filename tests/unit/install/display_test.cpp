@@ -8,8 +8,9 @@
 #include "common/strings.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
-#include "install/progress_display.h"
-#include "install/run_texts.h"
+#include "run/progress_display.h"
+#include "run/run_observer.h"
+#include "run/run_texts.h"
 #include "../wizard/scripted_message_box.h"
 
 namespace {
@@ -104,7 +105,16 @@ TEST(RunQuestions, DiskSpaceNamesTheShortDrives) {
             FormatText(Text(IDS_DISK_DOWNLOAD_SHORT).c_str(), "E:\\", "1.00 MB", "0 BYTE"));
 }
 
+// The run's questions as the wizard answers them: message boxes.
+class CMessageBoxAnswers : public IRunAnswers {
+ public:
+  int Ask(const std::string& text, unsigned style) override { return AfxMessageBox(text, style); }
+  bool AskRetry(const std::string&) override { return false; }
+  bool RetryFetch(int) override { return false; }
+};
+
 TEST(RunQuestions, RepliesFollowTheAnswers) {
+  CMessageBoxAnswers answers;
   CUpdateNotify checkError;
   checkError.m_nKind = NOTIFY_CHECK_ERROR;
   checkError.m_nValue = -300;
@@ -124,7 +134,7 @@ TEST(RunQuestions, RepliesFollowTheAnswers) {
   const unsigned retryStyle = MB_RETRYCANCEL | MB_ICONEXCLAMATION;
   const unsigned diskStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
   struct Case {
-    bool (*ask)(const CUpdateNotify&, int*);
+    bool (*ask)(IRunAnswers&, const CUpdateNotify&, int*);
     const CUpdateNotify* notify;
     int answer;
     bool replied;
@@ -144,7 +154,7 @@ TEST(RunQuestions, RepliesFollowTheAnswers) {
     ScriptedMessageBox boxes;
     boxes.Answer(c.answer);
     int reply = 0;
-    EXPECT_EQ(c.ask(*c.notify, &reply), c.replied);
+    EXPECT_EQ(c.ask(answers, *c.notify, &reply), c.replied);
     if (c.replied) {
       EXPECT_EQ(reply, c.reply);
     }
@@ -158,9 +168,10 @@ TEST(RunQuestions, InstallErrorWithoutATextRetriesWithoutAsking) {
   CUpdateNotify notify;
   notify.m_nKind = NOTIFY_INSTALL_ERROR;
   notify.m_nValue = -376;
+  CMessageBoxAnswers answers;
   ScriptedMessageBox boxes;
   int reply = 0;
-  EXPECT_TRUE(AskInstallRetry(notify, &reply));
+  EXPECT_TRUE(AskInstallRetry(answers, notify, &reply));
   EXPECT_EQ(reply, -368);
   EXPECT_TRUE(boxes.asked.empty());
 }

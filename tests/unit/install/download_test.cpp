@@ -15,7 +15,7 @@
 #include "engine/crc32.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
-#include "install/download_phase.h"
+#include "run/download_phase.h"
 #include "platform/files.h"
 
 using testing_support::ReadWholeFile;

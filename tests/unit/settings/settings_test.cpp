@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
-#include "app/password.h"
+#include "settings/password.h"
 #include "platform/drives.h"
 #include "platform/files.h"
 

@@ -13,7 +13,7 @@
 #include <set>
 
 #include "common/list_limits.h"
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "engine/checker_core.h"
 #include "engine/crc32.h"
 #include "engine/filelist.h"

@@ -5,7 +5,7 @@
 #include "app/unattended_answers.h"
 #include "common/strings.h"
 #include "engine/records.h"
-#include "install/run_texts.h"
+#include "run/run_texts.h"
 
 namespace {
 
@@ -34,20 +34,20 @@ TEST_F(UnattendedAnswers, RetryQuestionsRetryUntilTheRunsBoundThenStop) {
   int reply = 0;
 
   // The bound is shared by every kind of retry of the run.
-  ASSERT_TRUE(AskCheckRetry(check, &reply));
+  ASSERT_TRUE(AskCheckRetry(answers, check, &reply));
   EXPECT_EQ(reply, REPLY_CHECK_RETRY);
-  EXPECT_TRUE(answers.AnswerRetry("download failed"));
-  ASSERT_TRUE(AskInstallRetry(install, &reply));
+  EXPECT_TRUE(answers.AskRetry("download failed"));
+  ASSERT_TRUE(AskInstallRetry(answers, install, &reply));
   EXPECT_EQ(reply, REPLY_INSTALL_RETRY);
   EXPECT_EQ(answers.RetriesUsed(), 3);
   EXPECT_EQ(pauses, (std::vector<uint32_t>{CUnattendedAnswers::kRetryPauseMs, CUnattendedAnswers::kRetryPauseMs,
                                            CUnattendedAnswers::kRetryPauseMs}));
 
-  ASSERT_TRUE(AskInstallRetry(install, &reply));
+  ASSERT_TRUE(AskInstallRetry(answers, install, &reply));
   EXPECT_EQ(reply, REPLY_INSTALL_CANCELLED);
-  ASSERT_TRUE(AskCheckRetry(check, &reply));
+  ASSERT_TRUE(AskCheckRetry(answers, check, &reply));
   EXPECT_EQ(reply, REPLY_CHECK_CANCELLED);
-  EXPECT_FALSE(answers.AnswerRetry("download failed"));
+  EXPECT_FALSE(answers.AskRetry("download failed"));
   EXPECT_FALSE(answers.RetryFetch(-198));
   EXPECT_EQ(pauses.size(), 3u);  // no pause before stopping
 }
@@ -66,7 +66,7 @@ TEST_F(UnattendedAnswers, DiskSpaceStopsAndAMissingFolderIsCreated) {
   disk.m_nKind = NOTIFY_DISK_SPACE;
   disk.m_install.Set("C:\\", 1 << 20, 1024);
   int reply = 0;
-  ASSERT_TRUE(AskDiskSpace(disk, &reply));
+  ASSERT_TRUE(AskDiskSpace(answers, disk, &reply));
   EXPECT_EQ(reply, REPLY_DISK_DECLINED);
 
   const std::string create = FormatText(LoadResString(10100).c_str(), "C:\\MarloInstaller");

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "../../support/scratch.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "common/run_log.h"
 #include "common/strings.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
-#include "install/download_phase.h"
-#include "install/run_record.h"
+#include "run/download_phase.h"
+#include "run/run_record.h"
 
 namespace {
 
@@ -89,9 +89,7 @@ TEST_F(RunLog, AFailedRunTellsWhichFileFailedHowAndWhatTheUserWasTold) {
   setting.m_strProxyServer = "proxy.example:8080";
   setting.m_strProxyUser = "admin";
   setting.m_strProxyPassword = "s3cret";
-  SetServerOverride("files.example:9071");
-  RecordRunStart("C:\\image", "C:\\download\\", setting, false);
-  SetServerOverride("");
+  RecordRunStart("C:\\image", "C:\\download\\", setting, "files.example", 9071, false);
 
   CUpdateNotify notify;
   notify.m_nKind = NOTIFY_CHECK_FILE;

@@ -1,4 +1,4 @@
-#include "app/idle_loop.h"
+#include "framework/idle_loop.h"
 
 #include <gtest/gtest.h>
 

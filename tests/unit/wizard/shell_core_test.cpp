@@ -4,7 +4,7 @@
 
 #include "../../support/scratch.h"
 #include "app/ini_path.h"
-#include "app/list_buffer.h"
+#include "fileinfo/list_buffer.h"
 #include "platform/files.h"
 
 using namespace testing_support;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+class IRunAnswers;
 struct CUpdateNotify;
 
 // Strings of the phase labels and the run's questions.
@@ -45,15 +46,16 @@ std::string StatusLabelText(const std::string& text, const std::string& item, bo
 // The question of notification kind 9, with every size written by FormatSize.
 std::string DiskSpaceQuestion(const CUpdateNotify& notify);
 
-// The run's questions (message boxes). Each returns true with the reply for
-// the engine, or false when the engine is to go on without one.
+// The run's questions, put to whoever answers the run's message boxes. Each
+// returns true with the reply for the engine, or false when the engine is to
+// go on without one.
 // Kind 4: a file of the image could not be read; Retry replies -299, else -298.
-bool AskCheckRetry(const CUpdateNotify& notify, int* reply);
+bool AskCheckRetry(IRunAnswers& ask, const CUpdateNotify& notify, int* reply);
 // Kind 9: too little disk space; anything but Yes replies -297.
-bool AskDiskSpace(const CUpdateNotify& notify, int* reply);
+bool AskDiskSpace(IRunAnswers& ask, const CUpdateNotify& notify, int* reply);
 // Kind 12: an installation step failed; Retry (or no text to show) replies
 // -368, else -367.
-bool AskInstallRetry(const CUpdateNotify& notify, int* reply);
+bool AskInstallRetry(IRunAnswers& ask, const CUpdateNotify& notify, int* reply);
 // The string that explains an installation failure of code `value` (kind 12).
 unsigned InstallErrorStringId(int value);
 // The file name and extension of a path, without its folders ('\' found

@@ -1,10 +1,11 @@
-#include "install/run_texts.h"
+#include "run/run_texts.h"
 
 #include "common/format_size.h"
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "common/strings.h"
 #include "engine/records.h"
 #include "framework/msgbox.h"
+#include "run/run_observer.h"
 
 int NextStatusDots(int dots) { return dots >= kMaxStatusDots ? 0 : dots + 1; }
 
@@ -33,24 +34,24 @@ std::string DiskSpaceQuestion(const CUpdateNotify& notify) {
                     FormatSize(download.m_qwNeeded).c_str(), FormatSize(download.m_qwAvailable).c_str());
 }
 
-bool AskCheckRetry(const CUpdateNotify& notify, int* reply) {
+bool AskCheckRetry(IRunAnswers& ask, const CUpdateNotify& notify, int* reply) {
   const std::string text = FormatText(LoadResString(IDS_CHECK_ERROR).c_str(), notify.m_nValue, notify.m_nExtra);
-  *reply = AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY ? REPLY_CHECK_RETRY : REPLY_CHECK_CANCELLED;
+  *reply = ask.Ask(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY ? REPLY_CHECK_RETRY : REPLY_CHECK_CANCELLED;
   return true;
 }
 
-bool AskDiskSpace(const CUpdateNotify& notify, int* reply) {
-  if (AfxMessageBox(DiskSpaceQuestion(notify), MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return false;
+bool AskDiskSpace(IRunAnswers& ask, const CUpdateNotify& notify, int* reply) {
+  if (ask.Ask(DiskSpaceQuestion(notify), MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES) return false;
   *reply = REPLY_DISK_DECLINED;
   return true;
 }
 
-bool AskInstallRetry(const CUpdateNotify& notify, int* reply) {
+bool AskInstallRetry(IRunAnswers& ask, const CUpdateNotify& notify, int* reply) {
   *reply = REPLY_INSTALL_RETRY;
   if (notify.m_szText[0] == '\0') return true;
   const std::string text = FormatText(LoadResString(InstallErrorStringId(notify.m_nValue)).c_str(), notify.m_nValue,
                                       notify.m_nExtra, notify.m_szText);
-  if (AfxMessageBox(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) *reply = REPLY_INSTALL_CANCELLED;
+  if (ask.Ask(text, MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY) *reply = REPLY_INSTALL_CANCELLED;
   return true;
 }
 

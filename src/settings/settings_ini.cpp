@@ -1,4 +1,4 @@
-#include "app/settings_ini.h"
+#include "settings/settings_ini.h"
 
 #include "platform/ini.h"
 

@@ -1,4 +1,4 @@
-#include "app/list_buffer.h"
+#include "fileinfo/list_buffer.h"
 
 #include <cstring>
 #include <new>

@@ -1,4 +1,4 @@
-#include "app/password.h"
+#include "settings/password.h"
 
 #include <ctime>
 #include <new>

@@ -1,6 +1,6 @@
-#include "install/download_phase.h"
+#include "run/download_phase.h"
 
-#include "common/mbcs.h"
+#include "platform/mbcs.h"
 #include "common/run_log.h"
 #include "common/stopwatch.h"
 #include "common/strings.h"
@@ -8,7 +8,7 @@
 #include "engine/checker_core.h"
 #include "engine/crc32.h"
 #include "engine/records.h"
-#include "install/run_record.h"
+#include "run/run_record.h"
 #include "framework/msgbox.h"
 #include "platform/files.h"
 #include "platform/system.h"

@@ -3,7 +3,7 @@
 // download folder, and the file-information server named in the profile.
 #pragma once
 
-#include "app/settings_ini.h"
+#include "settings/settings_ini.h"
 
 #include <cstdint>
 #include <string>
@@ -85,3 +85,10 @@ void KeepAcceptedPublication(CIniFile& ini, uint64_t serial);
 
 // The image folder when none is stored: "MarloInstaller" beside the program.
 std::string GetDefaultInstallPath();
+// The stored image folder, or the default one.
+std::string GetImageFolder(const CIniFile& ini);
+void SaveImageFolder(CIniFile& ini, const std::string& folder);
+// Whether the installer is launched once the image is built (default: yes).
+bool GetBootInstaller(const CIniFile& ini);
+// The download settings and the launch choice.
+void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, bool bootInstaller);

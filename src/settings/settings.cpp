@@ -1,7 +1,7 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
-#include "app/password.h"
-#include "common/mbcs.h"
+#include "settings/password.h"
+#include "platform/mbcs.h"
 #include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -231,4 +231,19 @@ uint64_t GetAcceptedPublication(const CIniFile& ini) {
 void KeepAcceptedPublication(CIniFile& ini, uint64_t serial) {
   if (serial <= GetAcceptedPublication(ini)) return;
   ini.WriteIniString(kIniSection, kKeyPublicationSerial, std::to_string(serial).c_str());
+}
+
+std::string GetImageFolder(const CIniFile& ini) {
+  return ini.GetIniString(kIniSection, kKeyInstallPath, GetDefaultInstallPath().c_str());
+}
+
+void SaveImageFolder(CIniFile& ini, const std::string& folder) {
+  ini.WriteIniString(kIniSection, kKeyInstallPath, folder.c_str());
+}
+
+bool GetBootInstaller(const CIniFile& ini) { return ini.GetIniInt(kIniSection, kKeyBootInstaller, 1) != 0; }
+
+void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, bool bootInstaller) {
+  setting.Save(ini);
+  ini.WriteIniInt(kIniSection, kKeyBootInstaller, bootInstaller ? 1 : 0);
 }

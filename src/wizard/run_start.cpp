@@ -1,4 +1,4 @@
-#include "install/publisher_key.h"
+#include "wizard/run_start.h"
 
 #include <windows.h>
 
@@ -18,4 +18,17 @@ EmbeddedKey LoadPublisherKey(ed25519::PublicKey* key) {
   if (!parsed) return EmbeddedKey::kUnreadable;
   *key = *parsed;
   return EmbeddedKey::kValid;
+}
+
+CRunSettings MakeRunSettings(const std::string& imageFolder, const std::string& downloadFolder,
+                             const CBinaryDownloadSetting& setting, bool bootInstaller, const CIniFile& ini) {
+  CRunSettings run;
+  run.strImageFolder = imageFolder;
+  run.strDownloadFolder = downloadFolder;
+  run.setting = setting;
+  run.bBootInstaller = bootInstaller;
+  GetServerAddress(run.strServerHost, run.nServerPort);
+  run.keyState = LoadPublisherKey(&run.publisherKey);
+  if (run.keyState == EmbeddedKey::kValid) run.qwAcceptedSerial = GetAcceptedPublication(ini);
+  return run;
 }

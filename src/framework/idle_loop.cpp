@@ -1,4 +1,4 @@
-#include "app/idle_loop.h"
+#include "framework/idle_loop.h"
 
 CIdleMessageLoop::CIdleMessageLoop(CWinThread* thread) : m_pThread(thread ? thread : AfxGetApp()) {}
 

@@ -12,7 +12,8 @@ struct CUpdateNotify;
 
 // The run's settings (the proxy password is never written).
 void RecordRunStart(const std::string& imageFolder, const std::string& downloadFolder,
-                    const CBinaryDownloadSetting& setting, bool bootInstaller);
+                    const CBinaryDownloadSetting& setting, const std::string& serverHost, int serverPort,
+                    bool bootInstaller);
 void RecordNotification(const CUpdateNotify& notify);
 // One download attempt of a part and how it ended (a DownloadAttempt code).
 void RecordPartAttempt(const std::string& url, uint32_t size, int attempt, int partCode, int extra,

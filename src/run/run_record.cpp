@@ -1,12 +1,12 @@
-#include "install/run_record.h"
+#include "run/run_record.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "common/format_size.h"
 #include "common/run_log.h"
 #include "common/stopwatch.h"
 #include "engine/records.h"
 #include "engine/result_message.h"
-#include "install/download_phase.h"
+#include "run/download_phase.h"
 #include "platform/system.h"
 
 namespace {
@@ -41,16 +41,14 @@ const char* PartCodeName(int code) {
 const CRunTotals& RunTotals() { return g_totals; }
 
 void RecordRunStart(const std::string& imageFolder, const std::string& downloadFolder,
-                    const CBinaryDownloadSetting& setting, bool bootInstaller) {
+                    const CBinaryDownloadSetting& setting, const std::string& serverHost, int serverPort,
+                    bool bootInstaller) {
   g_totals = CRunTotals{};
   g_totals.dwStartTick = plat::GetTickCount();
-  std::string host;
-  int port = 0;
-  GetServerAddress(host, port);
   runlog::Write("RUN", "build run starts");
   runlog::Writef("SETTING", "image folder: %s", imageFolder.c_str());
   runlog::Writef("SETTING", "download folder: %s", downloadFolder.c_str());
-  runlog::Writef("SETTING", "server: %s:%d", host.c_str(), port);
+  runlog::Writef("SETTING", "server: %s:%d", serverHost.c_str(), serverPort);
   if (setting.m_nProxyMode == kProxyNamed)
     runlog::Writef("SETTING", "proxy: named %s, user \"%s\", password %s", setting.m_strProxyServer.c_str(),
                    setting.m_strProxyUser.c_str(), setting.m_strProxyPassword.empty() ? "none" : "given");

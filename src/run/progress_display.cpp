@@ -1,4 +1,4 @@
-#include "install/progress_display.h"
+#include "run/progress_display.h"
 
 #include "common/format_size.h"
 #include "common/strings.h"
