@@ -77,6 +77,10 @@ CHttpFile* CHttpConnection::OpenRequest(const char* pszVerb, const std::string& 
   return request ? new CHttpFile(request) : nullptr;
 }
 
+BOOL CHttpFile::AddRequestHeaders(const char* pszHeaders, DWORD dwModifiers) {
+  return ::HttpAddRequestHeadersA(m_hInternet, pszHeaders, static_cast<DWORD>(-1), dwModifiers);
+}
+
 BOOL CHttpFile::SendRequest() { return ::HttpSendRequestA(m_hInternet, nullptr, 0, nullptr, 0); }
 
 BOOL CHttpFile::QueryInfoStatusCode(DWORD& dwStatusCode) const {

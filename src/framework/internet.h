@@ -57,6 +57,8 @@ class CHttpFile : public CInternetHandle {
  public:
   explicit CHttpFile(HINTERNET hRequest) { m_hInternet = hRequest; }
   BOOL SendRequest();
+  // Headers ("Name: value\r\n" each) added to the request before it is sent.
+  BOOL AddRequestHeaders(const char* pszHeaders, DWORD dwModifiers);
   BOOL QueryInfoStatusCode(DWORD& dwStatusCode) const;
   BOOL QueryInfoNumber(DWORD dwInfoLevel, DWORD& dwValue) const;
   // Reads up to nCount bytes; *pnRead = 0 at the end of the body.

@@ -172,13 +172,15 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
     if (m_pszPassword) connection.SetOption(INTERNET_OPTION_PROXY_PASSWORD, m_strPassword);
   }
 
-  DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (m_bReload ? INTERNET_FLAG_RELOAD : 0);
+  DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (m_bReload ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE : 0);
   std::unique_ptr<CHttpFile> request(connection.OpenRequest("GET", m_strObject, nullptr, 1, nullptr, nullptr, flags));
   if (!request || !request->GetHandle()) {
     nCode = kRequestError;
     dwValue = ::GetLastError();
     return;
   }
+  // The flag gives Pragma only; caches that follow HTTP/1.1 look at Cache-Control.
+  if (m_bReload) request->AddRequestHeaders("Cache-Control: no-cache\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
   if (!request->SendRequest()) {
     nCode = kRequestError;
     dwValue = ::GetLastError();
@@ -197,7 +199,14 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
     return;
   }
   DWORD length = 0;
-  if (request->QueryInfoNumber(HTTP_QUERY_CONTENT_LENGTH, length)) Send(kContentLength, length);
+  if (request->QueryInfoNumber(HTTP_QUERY_CONTENT_LENGTH, length)) {
+    Send(kContentLength, length);
+    if (m_dwMaxBytes != 0 && length > m_dwMaxBytes) {
+      nCode = kTooLong;
+      dwValue = length;
+      return;
+    }
+  }
 
   m_dwReceived = 0;
   m_dwReported = 0;
@@ -209,8 +218,11 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       dwValue = 0;
       return;
     }
+    // One byte more than the body may still have tells a longer one.
+    DWORD want = kReadSize;
+    if (m_dwMaxBytes != 0 && m_dwMaxBytes - m_dwReceived < kReadSize) want = m_dwMaxBytes - m_dwReceived + 1;
     DWORD got = 0;
-    if (!request->Read(buffer.data(), kReadSize, &got)) {
+    if (!request->Read(buffer.data(), want, &got)) {
       nCode = kReadError;
       dwValue = ::GetLastError();
       return;
@@ -223,6 +235,11 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
     if (got == 0) {
       nCode = kDone;
       dwValue = m_dwReceived;
+      return;
+    }
+    if (m_dwMaxBytes != 0 && got > m_dwMaxBytes - m_dwReceived) {
+      nCode = kTooLong;
+      dwValue = m_dwMaxBytes + 1;
       return;
     }
     int cause = 0;

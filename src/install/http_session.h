@@ -5,10 +5,13 @@
 // every other code is posted and ends the attempt:
 //   0 done (bytes), 4 stopped, 5 no Internet session (error), 6 HTTP status not
 //   2xx or no connection (status or error), 7 local file error (cause),
-//   8 read error (error), 10 other failure, 11 request failed (error).
+//   8 read error (error), 10 other failure, 11 request failed (error), 12 the
+//   body is longer than it can be (its length, or the bytes read by then).
 // The code is the low word of wParam; the high word is the attempt's serial
 // (0 unless set), so a receiver can tell a late message of an ended attempt.
 // There is no resume: the local file is always written from its first byte.
+// A request past caches (reload) carries Pragma: no-cache and Cache-Control:
+// no-cache, so that no proxy or CDN hands back the copy that was bad.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +41,7 @@ class CHTTPBinarySession {
     kReadError = 8,
     kOtherError = 10,
     kRequestError = 11,
+    kTooLong = 12,
   };
   enum AccessType { kPreconfig = 0, kDirect = 1, kNamedProxy = 3 };
   // Progress is reported at most this often (ms): each report is a sent
@@ -72,6 +76,8 @@ class CHTTPBinarySession {
   }
   void SetSerial(WORD wSerial) { m_wSerial = wSerial; }
   void SetReload(BOOL bReload) { m_bReload = bReload; }
+  // The most bytes the body may have; 0: no bound.
+  void SetMaxBytes(DWORD dwMaxBytes) { m_dwMaxBytes = dwMaxBytes; }
 
   BOOL StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError);
   // Proxy null or empty: the system's proxy settings; otherwise that proxy,
@@ -114,6 +120,7 @@ class CHTTPBinarySession {
   UINT m_nNotifyMsg = 0;
   WORD m_wSerial = 0;
   BOOL m_bReload = FALSE;
+  DWORD m_dwMaxBytes = 0;
   // Read by the worker without the lock; Abort sets it under m_lockStop.
   std::atomic<bool> m_bStop{false};
   plat::CriticalSection m_lockStop;

@@ -22,6 +22,9 @@ struct CTransferRequest {
   std::string strUrl;
   std::string strPath;
   bool bReload = false;  // past every cache: an earlier copy was bad
+  // The most bytes the body can have (0: no bound). A longer body is cut
+  // off there and reported as too long; nothing beyond it reaches the file.
+  uint32_t dwMaxBytes = 0;
   uint16_t wSerial = 0;
   plat::WindowHandle hNotify = nullptr;
   uint32_t nNotifyMsg = 0;

@@ -31,6 +31,7 @@ ITransferSession* CWinInetTransfer::Start(const CTransferRequest& request, CFile
   session->SetNotify(static_cast<HWND>(request.hNotify), request.nNotifyMsg);
   session->SetSerial(request.wSerial);
   session->SetReload(request.bReload ? TRUE : FALSE);
+  session->SetMaxBytes(request.dwMaxBytes);
   BOOL started = FALSE;
   if (m_setting.m_nProxyMode == kProxyNone) {
     started = session->StartDirect(request.strUrl.c_str(), request.strPath.c_str(), error);

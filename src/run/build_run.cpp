@@ -215,12 +215,14 @@ void CBuildRun::CDownloads::ShowDownloadActivity() {
 
 // ---- one download attempt ----------------------------------------------------------
 
-int CBuildRun::CDownloads::RunSession(const std::string& url, const std::string& path, bool reload, int* extra) {
+int CBuildRun::CDownloads::RunSession(const std::string& url, const std::string& path, bool reload,
+                                      uint32_t maxBytes, int* extra) {
   trace::Span span("http");
   CTransferRequest request;
   request.strUrl = url;
   request.strPath = path;
   request.bReload = reload;
+  request.dwMaxBytes = maxBytes;
   request.wSerial = m_wAttemptSerial;
   request.hNotify = m_run.m_host.Target();
   request.nNotifyMsg = kHttpMessage;

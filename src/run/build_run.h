@@ -65,7 +65,8 @@ class CBuildRun {
     explicit CDownloads(CBuildRun& run) : m_run(run) {}
 
    protected:
-    int RunSession(const std::string& url, const std::string& path, bool reload, int* extra) override;
+    int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
+                   int* extra) override;
     bool AskRetry(const std::string& text) override { return m_run.m_observer.AskRetry(text); }
     uint32_t Now() const override { return m_run.m_host.Now(); }
     void SetWaitCursor(bool on) override { m_run.m_observer.OnBusy(on); }

@@ -136,13 +136,15 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
 
 int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
                                     bool reload, int* extra) {
-  const int result = RunAttempt(url, path, size, reload, extra);
+  const int result = RunAttempt(url, path, size, size, reload, extra);
   if (result == kSessionNotRun) return PART_NOT_RUN;
   *extra = 0;
 
   switch (result) {
     case 0:
       return VerifyPart(path, size, crc, extra);
+    case kHttpTooLong:
+      return AskRetry(LoadResString(IDS_DOWNLOAD_BAD_FILE)) ? PART_RELOAD : PART_BAD_SIZE;
     case 4:
       if (plat::FileExists(path)) plat::RemoveFile(path);
       return PART_CANCELLED;
@@ -169,8 +171,8 @@ int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& p
   }
 }
 
-int CDownloadPhase::RunAttempt(const std::string& url, const std::string& path, uint32_t size, bool reload,
-                               int* extra) {
+int CDownloadPhase::RunAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t maxBytes,
+                               bool reload, int* extra) {
   *extra = 0;
   m_nHttpResult = kHttpRunning;
   m_nHttpExtra = 0;
@@ -183,7 +185,7 @@ int CDownloadPhase::RunAttempt(const std::string& url, const std::string& path, 
 
   m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
   m_wAttemptSerial = m_wLastSerial;
-  const int result = RunSession(url, path, reload, extra);
+  const int result = RunSession(url, path, reload, maxBytes, extra);
   // Whatever the ended session still says belongs to no attempt.
   m_wAttemptSerial = 0;
   return result;
@@ -199,10 +201,15 @@ int CDownloadPhase::FetchManifest(const CUpdateNotify& request, int* extra) {
   for (int attempt = 1;; ++attempt) {
     const uint32_t started = Now();
     int sessionExtra = 0;
-    const int result = RunAttempt(url, path, 0, true, &sessionExtra);
+    const int result = RunAttempt(url, path, 0, static_cast<uint32_t>(kMaxManifestBytes), true, &sessionExtra);
     const int value = result == kSessionNotRun ? sessionExtra : m_nHttpExtra;
     RecordManifestAttempt(url, attempt, result, value, CTickStopwatch::ElapsedTicks(started, Now()));
     if (result == 0) return 0;
+    // A body past the cap is no manifest, however often it is fetched.
+    if (result == kHttpTooLong) {
+      if (plat::FileExists(path)) plat::RemoveFile(path);
+      return TRUST_MANIFEST_MALFORMED;
+    }
     if (result == 4) {
       if (plat::FileExists(path)) plat::RemoveFile(path);
       return REPLY_DOWNLOAD_CANCELLED;

@@ -46,6 +46,7 @@ enum : int {
 // Session results the phase sees (the session's own codes, plus the stall).
 inline constexpr int kHttpRunning = -1;
 inline constexpr int kHttpStalled = -2;
+inline constexpr int kHttpTooLong = 12;  // the body was longer than it can be
 // Attempts per part, the first one included.
 inline constexpr int kMaxPartAttempts = 9;
 // Attempts for the publisher's manifest.
@@ -121,7 +122,10 @@ class CDownloadPhase {
   // leaving the loop at once when it asks for the abort (a stalled read must
   // not hold the stop up); returns SessionResult, or kSessionNotRun with
   // *extra set (-1 no start, -2 the page went away).
-  virtual int RunSession(const std::string& url, const std::string& path, bool reload, int* extra) = 0;
+  // maxBytes: the most the body can have (0: any); a longer one ends the
+  // session with kHttpTooLong.
+  virtual int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
+                         int* extra) = 0;
   // The retry dialog: true for Retry.
   virtual bool AskRetry(const std::string& text) = 0;
   virtual uint32_t Now() const;
@@ -145,7 +149,8 @@ class CDownloadPhase {
  private:
   // Starts one attempt's session with a new serial and waits for its end:
   // RunSession's result.
-  int RunAttempt(const std::string& url, const std::string& path, uint32_t size, bool reload, int* extra);
+  int RunAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t maxBytes, bool reload,
+                 int* extra);
   // Adds a received count (codes 0 and 2) to the file display and the rate.
   void TakeReceivedCount(uint32_t value);
   // Checks a finished download; 0, PART_RELOAD, PART_BAD_SIZE or PART_BAD_CRC.

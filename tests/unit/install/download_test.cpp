@@ -17,6 +17,7 @@
 #include "framework/msgbox.h"
 #include "run/download_phase.h"
 #include "platform/files.h"
+#include "trust/manifest.h"
 
 using testing_support::ReadWholeFile;
 using testing_support::ScratchFolder;
@@ -42,6 +43,7 @@ class ScriptedPhase : public CDownloadPhase {
     std::string url;
     std::string path;
     bool reload;
+    uint32_t maxBytes;
   };
   // One session: gets the attempt's number (0-based) and returns what
   // RunSession returns.
@@ -72,8 +74,9 @@ class ScriptedPhase : public CDownloadPhase {
   using CDownloadPhase::SessionResult;
 
  protected:
-  int RunSession(const std::string& url, const std::string& path, bool reload, int* extra) override {
-    attempts.push_back({url, path, reload});
+  int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
+                 int* extra) override {
+    attempts.push_back({url, path, reload, maxBytes});
     return session(attempts.back(), static_cast<int>(attempts.size()) - 1, extra);
   }
   bool AskRetry(const std::string& text) override {
@@ -392,6 +395,7 @@ TEST_F(DownloadPhase, ManifestFetch) {
       {"three failures", {6, 6, 6}, TRUST_MANIFEST_UNAVAILABLE, 404},
       {"cancelled", {4}, REPLY_DOWNLOAD_CANCELLED, 0},
       {"never ran", {-1000}, TRUST_MANIFEST_UNAVAILABLE, -2},
+      {"longer than a manifest can be", {kHttpTooLong}, TRUST_MANIFEST_MALFORMED, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -403,9 +407,9 @@ TEST_F(DownloadPhase, ManifestFetch) {
         *extra = -2;  // the page went away
         return code;
       }
-      if (code == 4) {
+      if (code == 4 || code == kHttpTooLong) {
         WriteWholeFile(a.path, "half");
-        return 4;
+        return code;
       }
       return phase.Fail(code, 404);
     };
@@ -422,12 +426,44 @@ TEST_F(DownloadPhase, ManifestFetch) {
       EXPECT_EQ("http://127.0.0.1:8080/marlo/manifest.dat", a.url);
       EXPECT_EQ(folder_.Path() + "_gs0000000100000002.tmp", a.path);
       EXPECT_TRUE(a.reload);
+      EXPECT_EQ(kMaxManifestBytes, a.maxBytes);
     }
     EXPECT_TRUE(phase.questions.empty());
-    if (c.reply == REPLY_DOWNLOAD_CANCELLED) {
+    if (c.reply == REPLY_DOWNLOAD_CANCELLED || c.reply == TRUST_MANIFEST_MALFORMED) {
       EXPECT_FALSE(plat::FileExists(folder_.Path() + "_gs0000000100000002.tmp"));
     }
     plat::RemoveFile(folder_.Path() + "_gs0000000100000002.tmp");
+  }
+}
+
+// A body longer than the part can be is the wrong size: the same question, the
+// same reply, and the part's size bounds every attempt.
+TEST_F(DownloadPhase, LongerBodyIsTheWrongSize) {
+  AddPart("e.p00", Bytes(100, 'e'));
+  for (bool retry : {false, true}) {
+    SCOPED_TRACE(retry ? "fetched again" : "declined");
+    ScriptedPhase phase;
+    phase.answers = {retry};
+    phase.session = [&](const ScriptedPhase::Attempt& a, int index, int*) {
+      return index == 0 ? phase.Fail(kHttpTooLong, 101) : phase.Deliver(a, content_[0]);
+    };
+    CUpdateNotify request;
+    request.m_nKind = NOTIFY_DOWNLOAD;
+    request.m_pFile = &file_;
+    request.m_pszBaseUrl = "/host/";
+    request.m_pszDownloadFolder = folder_.Path().c_str();
+    int reply = 0;
+    int extra = 0;
+    EXPECT_EQ(!retry, phase.DownloadRequest(request, &reply, &extra));
+    ASSERT_EQ(phase.questions.size(), 1u);
+    EXPECT_EQ(phase.questions[0], LoadResString(IDS_DOWNLOAD_BAD_FILE));
+    ASSERT_EQ(phase.attempts.size(), retry ? 2u : 1u);
+    for (const ScriptedPhase::Attempt& a : phase.attempts) EXPECT_EQ(100u, a.maxBytes);
+    if (retry) {
+      EXPECT_TRUE(phase.attempts[1].reload);
+    } else {
+      EXPECT_EQ(reply, -295);
+    }
   }
 }
 

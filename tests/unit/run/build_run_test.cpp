@@ -85,6 +85,8 @@ TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
       {"refused, given up", Serve::kRefuse, false, -292, 1, false, noConnection},
       {"short copy, fetched again past caches", Serve::kTruncate, true, 0, 2, true, badFile},
       {"short copy, given up", Serve::kTruncate, false, -295, 1, false, badFile},
+      {"longer body, fetched again past caches", Serve::kLonger, true, 0, 2, true, badFile},
+      {"longer body, given up", Serve::kLonger, false, -295, 1, false, badFile},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -136,6 +136,7 @@ enum class Serve {
   kRefuse,    // no connection: code 6 with HTTP status 404
   kTruncate,  // half the bytes, reported as done
   kHold,      // starts, sends half, then nothing more until it is released
+  kLonger,    // the server's bytes and more: cut off at the request's bound
 };
 
 class CScriptedTransfer : public IHttpTransfer {
@@ -168,6 +169,12 @@ class CScriptedTransfer : public IHttpTransfer {
     };
     if (how == Serve::kRefuse) {
       report(6, 404);
+      return new CSession(*this, false);
+    }
+    if (how == Serve::kLonger && r.dwMaxBytes != 0) {
+      EXPECT_TRUE(testing_support::WriteWholeFile(r.strPath, bytes.substr(0, r.dwMaxBytes)));
+      report(3, 0);
+      report(12, r.dwMaxBytes + 1);
       return new CSession(*this, false);
     }
     const std::string sent = how == Serve::kWhole ? bytes : bytes.substr(0, bytes.size() / 2);
