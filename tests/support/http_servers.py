@@ -21,19 +21,14 @@ import http.server
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
+from pytools.common import free_port, stop_processes, wait_for_port, wine_path  # noqa: E402
 
 STALL_SECONDS = 150
 
@@ -71,13 +66,9 @@ def start_tinyproxy(folder, target_port):
                 'Allow 127.0.0.1\nBasicAuth u pw\nLogLevel Error\n'
                 'LogFile "%s"\n' % (port, os.path.join(folder, 'tinyproxy.log')))
     proc = subprocess.Popen([exe, '-d', '-c', conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(('127.0.0.1', port), timeout=0.1).close()
-            return proc, port
-        except OSError:
-            time.sleep(0.05)
-    proc.kill()
+    if wait_for_port(port, proc, seconds=5):
+        return proc, port
+    stop_processes([proc])
     return None, None
 
 
@@ -99,7 +90,7 @@ def main(argv):
 
     env = dict(os.environ)
     env.update(WREN_HTTP_PORT=str(server.server_address[1]), WREN_HTTP_ROOT=root,
-               WREN_HTTP_ROOT_WIN='Z:' + root.replace('/', '\\'),
+               WREN_HTTP_ROOT_WIN=wine_path(root),
                WREN_HTTP_LOG=LoggingHandler.log_path)
     if proxy:
         env.update(WREN_PROXY_PORT=str(proxy_port), WREN_PROXY_USER='u', WREN_PROXY_PASSWORD='pw')
@@ -113,8 +104,7 @@ def main(argv):
     finally:
         server.shutdown()
         if proxy:
-            proxy.kill()
-            proxy.wait()
+            stop_processes([proxy])
         shutil.rmtree(folder, ignore_errors=True)
     return code
 
