@@ -39,7 +39,6 @@ class LoggingHandler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
         if not self.path.startswith('/stall/'):
             return super().do_GET()
-        self.log_message('stall')
         self.send_response(200)
         self.send_header('Content-Length', str(1024 * 1024))
         self.end_headers()
@@ -50,9 +49,13 @@ class LoggingHandler(http.server.SimpleHTTPRequestHandler):
         except ConnectionError:
             pass
 
-    def log_message(self, fmt, *args):
+    def log_request(self, code='-', size='-'):
+        # Every reply, errors too; a request too malformed to have a path still gets its line.
         with open(self.log_path, 'a') as log:
-            log.write('%s %s\n' % (self.command, self.path))
+            log.write('%s %s\n' % (self.command or '-', getattr(self, 'path', '-')))
+
+    def log_message(self, fmt, *args):
+        pass  # log_error's: an error reply has its line from log_request already
 
 
 def start_tinyproxy(folder, target_port):
