@@ -21,14 +21,14 @@ import os
 import random
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+sys.path.insert(0, ROOT)
+from pytools.common import free_port, start_fileinfo_server, stop_processes, wait_for_port  # noqa: E402
+
 LIST_SIZE = 41886
 SLOW_WAIT = 8  # seconds the slow case waits for the servers to drop the slow clients
 REQUEST_TIMEOUT = 5  # both servers give a client this long to send its request
@@ -58,41 +58,6 @@ http {{
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, proc, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and proc.poll() is None:
-        try:
-            socket.create_connection(('127.0.0.1', port), timeout=0.2).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
-def start_ours(exe, list_path, log_path, threads):
-    proc = subprocess.Popen([exe, '--port', '0', '--request-timeout', str(REQUEST_TIMEOUT), '--threads', str(threads),
-                             list_path],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    first = proc.stdout.readline().decode()
-    match = re.search(r' on 127\.0\.0\.1:(\d+)', first)
-    if not match:
-        proc.kill()
-        raise RuntimeError('wren-fileinfo-server did not start: %r' % first)
-
-    def drain():
-        with open(log_path, 'wb') as log:
-            log.write(first.encode())
-            shutil.copyfileobj(proc.stdout, log)
-    threading.Thread(target=drain, daemon=True).start()
-    return proc, int(match.group(1))
-
-
 def start_nginx(exe, tmp, list_bytes):
     os.makedirs(os.path.join(tmp, 'www'))
     with open(os.path.join(tmp, 'www', 'filelist.dat'), 'wb') as f:
@@ -102,7 +67,7 @@ def start_nginx(exe, tmp, list_bytes):
     with open(conf, 'w') as f:
         f.write(NGINX_CONF.format(tmp=tmp, port=port, timeout=REQUEST_TIMEOUT))
     proc = subprocess.Popen([exe, '-c', conf, '-p', tmp], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if not wait_for_port(port, proc):
+    if not wait_for_port(port, proc, seconds=10):
         proc.kill()
         raise RuntimeError('nginx did not start (see %s/nginx-error.log)' % tmp)
     return proc, port
@@ -171,7 +136,9 @@ def main():
                 f.write(random.Random(3000).randbytes(LIST_SIZE))
         with open(list_path, 'rb') as f:
             list_bytes = f.read()
-        ours, ours_port = start_ours(server, list_path, os.path.join(tmp, 'fileinfo-server.log'), args.threads)
+        ours, ours_port = start_fileinfo_server(
+            server, ['--request-timeout', str(REQUEST_TIMEOUT), '--threads', str(args.threads), list_path],
+            os.path.join(tmp, 'fileinfo-server.log'))
         procs.append(ours)
         nginx, nginx_port = start_nginx(args.nginx, tmp, list_bytes)
         procs.append(nginx)
@@ -205,13 +172,7 @@ def main():
         ok = ours.poll() is None and nginx.poll() is None
         print('both servers still running at the end' if ok else 'a server stopped during the run')
     finally:
-        for proc in procs:
-            proc.terminate()
-        for proc in procs:
-            try:
-                proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                proc.kill()
+        stop_processes(procs, grace=15)
         shutil.rmtree(tmp, ignore_errors=True)
 
 

@@ -32,7 +32,6 @@ usage: install_servers.py NATIVE_BUILD_DIR INSTALLER -- command [args...]
 import functools
 import http.server
 import os
-import re
 import shutil
 import socket
 import subprocess
@@ -45,6 +44,9 @@ import fault_server
 import list_faults
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+sys.path.insert(0, SOURCE)
+from pytools.common import free_port, start_fileinfo_server, stop_processes, wait_for_port, wine_path  # noqa: E402
+
 STATUSES = (-3, -1, -100, -98)
 REQUEST = bytes.fromhex('000d1700000001000fafa000000000')
 NGINX_MAIN = """daemon off;
@@ -63,10 +65,6 @@ http {{
 """
 
 
-def win(path):
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
 class SlowHandler(http.server.SimpleHTTPRequestHandler):
     """Serves files at about 64 KiB a second."""
 
@@ -83,23 +81,6 @@ class SlowHandler(http.server.SimpleHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         pass
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, proc, seconds=15):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and proc.poll() is None:
-        try:
-            socket.create_connection(('127.0.0.1', port), timeout=0.2).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
 
 
 def render(sample, path, replacements):
@@ -227,19 +208,6 @@ class BalancedLoad:
         os.replace(os.path.join(self.control, 'load-result.tmp'), os.path.join(self.control, 'load-result'))
 
 
-def start_list_server(exe, args):
-    proc = subprocess.Popen([exe, '--port', '0'] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            text=True)
-    line = proc.stdout.readline()
-    match = re.search(r' on [0-9.]+:(\d+)', line)
-    if not match:
-        proc.kill()
-        raise RuntimeError('wren-fileinfo-server did not start: %r' % line)
-    # Keep reading its log so that it never blocks on a full pipe.
-    threading.Thread(target=lambda: [None for _ in proc.stdout], daemon=True).start()
-    return proc, match.group(1)
-
-
 def native_tools(native):
     """wren-publish and wren-fileinfo-server of the native build (or of WREN_PUBLISH, WREN_FILEINFO_SERVER)."""
     publish = os.environ.get('WREN_PUBLISH') or os.path.join(native, 'tools', 'publish', 'wren-publish')
@@ -255,16 +223,6 @@ def publish_sample(publish, installer, out, host, path, options=()):
                     '--publish', publish, '--out', out, '--installer', installer,
                     '--host', host, '--path', path, '--'] + list(options),
                    check=True, stdout=subprocess.DEVNULL)
-
-
-def stop_processes(procs):
-    for proc in procs:
-        proc.terminate()
-    for proc in procs:
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
 
 
 def main(argv):
@@ -295,20 +253,20 @@ def main(argv):
             out = os.path.join(work, name)
             publish_sample(publish, installer, out, '127.0.0.1:' + port, '/%s/' % name)
             shutil.copytree(os.path.join(out, 'publish'), os.path.join(root, name))
-            proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
+            proc, fi_port = start_fileinfo_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
-            env['WREN_FI_' + name.upper()] = fi_port
+            env['WREN_FI_' + name.upper()] = str(fi_port)
         # Faulty copies of the fault server's list (list_faults.py).
         variants = list_faults.make_variants(os.path.join(work, 'fault', 'publish', 'filelist.dat'),
                                              os.path.join(root, 'fault'), os.path.join(work, 'lists'))
         for variant, path in variants.items():
-            proc, fi_port = start_list_server(server, [path])
+            proc, fi_port = start_fileinfo_server(server, [path])
             procs.append(proc)
-            env['WREN_FI_LIST_' + variant.upper().replace('-', '_')] = fi_port
+            env['WREN_FI_LIST_' + variant.upper().replace('-', '_')] = str(fi_port)
         for status in STATUSES:
-            proc, fi_port = start_list_server(server, ['--status', str(status)])
+            proc, fi_port = start_fileinfo_server(server, ['--status', str(status)])
             procs.append(proc)
-            env['WREN_FI_STATUS_%d' % -status] = fi_port
+            env['WREN_FI_STATUS_%d' % -status] = str(fi_port)
         nginx = shutil.which('nginx') or '/usr/sbin/nginx'
         if os.access(nginx, os.X_OK):
             # nginx's workers run as another user when the tests run as root.
@@ -319,14 +277,14 @@ def main(argv):
             procs.append(proc)
             publish_sample(publish, installer, out, '127.0.0.1:%d' % port, '/marlo/')
             shutil.copytree(os.path.join(out, 'publish'), os.path.join(www, 'marlo'))
-            proc, fi_port = start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
+            proc, fi_port = start_fileinfo_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
-            env['WREN_FI_NGINX'] = fi_port
-            env['WREN_NGINX_LOG_WIN'] = win(os.path.join(work, 'nginx-access.log'))
+            env['WREN_FI_NGINX'] = str(fi_port)
+            env['WREN_NGINX_LOG_WIN'] = wine_path(os.path.join(work, 'nginx-access.log'))
         haproxy = shutil.which('haproxy') or '/usr/sbin/haproxy'
         if os.access(haproxy, os.X_OK):
             fast_list = os.path.join(work, 'fast', 'publish', 'filelist.dat')
-            backends = [start_list_server(server, [fast_list]) for _ in range(2)]
+            backends = [start_fileinfo_server(server, [fast_list]) for _ in range(2)]
             procs.extend(proc for proc, _ in backends)
             proc, port = start_haproxy(haproxy, work, [p for _, p in backends])
             procs.append(proc)
@@ -335,15 +293,15 @@ def main(argv):
             with open(fast_list, 'rb') as f:
                 BalancedLoad(control, port, f.read(), backends[0][0])
             env['WREN_FI_BALANCED'] = str(port)
-            env['WREN_BALANCE_CONTROL_WIN'] = win(control)
-        env['WREN_GAME_WIN'] = win(os.path.join(work, 'fast', 'game'))
-        env['WREN_FAST_ROOT_WIN'] = win(os.path.join(root, 'fast'))
-        env['WREN_FAULT_ROOT_WIN'] = win(os.path.join(root, 'fault'))
+            env['WREN_BALANCE_CONTROL_WIN'] = wine_path(control)
+        env['WREN_GAME_WIN'] = wine_path(os.path.join(work, 'fast', 'game'))
+        env['WREN_FAST_ROOT_WIN'] = wine_path(os.path.join(root, 'fast'))
+        env['WREN_FAULT_ROOT_WIN'] = wine_path(os.path.join(root, 'fault'))
         env['WREN_FAULT_PORT'] = hosts['fault']
-        env['WREN_HTTP_LOG_WIN'] = win(os.environ['WREN_HTTP_LOG'])
-        env['WREN_FAULT_LOG_WIN'] = win(fault_log)
+        env['WREN_HTTP_LOG_WIN'] = wine_path(os.environ['WREN_HTTP_LOG'])
+        env['WREN_FAULT_LOG_WIN'] = wine_path(fault_log)
         if mounted:
-            env['WREN_SMALL_DISK_WIN'] = win(small)
+            env['WREN_SMALL_DISK_WIN'] = wine_path(small)
         else:
             env['WREN_SMALL_DISK_SKIP'] = why_not
         return subprocess.call(command, env=env)

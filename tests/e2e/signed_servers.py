@@ -33,12 +33,13 @@ import tempfile
 import zlib
 
 import install_servers
-import list_faults
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
+from pytools.common import read_list, start_fileinfo_server, stop_processes, wine_path  # noqa: E402
 
 CURRENT_SERIAL = 200
 OLD_SERIAL = 100
 INSTALLER = 'MarloSetup.exe'
-RAW_BIT = 0x40
 
 
 def fix_crc(data, at, crc):
@@ -89,11 +90,10 @@ def forge(genuine):
 
 def installer_part(list_path):
     """The remote name of the installer's one part; the installer must be stored unpacked."""
-    _, _, _, _, records = list_faults.parse(list_faults.unpack(list_path))
-    record = next(r for r in records if r['name'] == INSTALLER.encode())
-    if len(record['parts']) != 1 or not record['flags'] & RAW_BIT:
+    record = next(r for r in read_list(list_path).records if r.name == INSTALLER.encode())
+    if len(record.parts) != 1 or not record.parts[0].raw:
         raise RuntimeError('%s is not one unpacked part in %s' % (INSTALLER, list_path))
-    return record['parts'][0]['remote'].decode()
+    return record.parts[0].remote.decode()
 
 
 def can_sign(publish):
@@ -136,9 +136,9 @@ def main(argv):
             install_servers.publish_sample(publish, installer, out, host, path, options)
             if name != 'tampered':
                 shutil.copytree(os.path.join(out, 'publish'), os.path.join(root, name))
-            proc, fi_port = install_servers.start_list_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
+            proc, fi_port = start_fileinfo_server(server, [os.path.join(out, 'publish', 'filelist.dat')])
             procs.append(proc)
-            env['WREN_FI_' + name.upper()] = fi_port
+            env['WREN_FI_' + name.upper()] = str(fi_port)
 
         part = installer_part(os.path.join(root, 'forged', 'filelist.dat'))
         served = os.path.join(root, 'forged', *part.split('/'))
@@ -155,11 +155,11 @@ def main(argv):
         env['WREN_SERIAL_CURRENT'] = str(CURRENT_SERIAL)
         env['WREN_SERIAL_OLD'] = str(OLD_SERIAL)
         env['WREN_FORGED_PART'] = '/forged/' + part
-        env['WREN_GAME_WIN'] = install_servers.win(os.path.join(work, 'current', 'game'))
-        env['WREN_HTTP_LOG_WIN'] = install_servers.win(os.environ['WREN_HTTP_LOG'])
+        env['WREN_GAME_WIN'] = wine_path(os.path.join(work, 'current', 'game'))
+        env['WREN_HTTP_LOG_WIN'] = wine_path(os.environ['WREN_HTTP_LOG'])
         return subprocess.call(command, env=env)
     finally:
-        install_servers.stop_processes(procs)
+        stop_processes(procs)
         shutil.rmtree(work, ignore_errors=True)
 
 

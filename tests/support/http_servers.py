@@ -21,19 +21,14 @@ import http.server
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..'))
+from pytools.common import free_port, stop_processes, wait_for_port, wine_path  # noqa: E402
 
 STALL_SECONDS = 150
 
@@ -44,7 +39,6 @@ class LoggingHandler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
         if not self.path.startswith('/stall/'):
             return super().do_GET()
-        self.log_message('stall')
         self.send_response(200)
         self.send_header('Content-Length', str(1024 * 1024))
         self.end_headers()
@@ -55,9 +49,13 @@ class LoggingHandler(http.server.SimpleHTTPRequestHandler):
         except ConnectionError:
             pass
 
-    def log_message(self, fmt, *args):
+    def log_request(self, code='-', size='-'):
+        # Every reply, errors too; a request too malformed to have a path still gets its line.
         with open(self.log_path, 'a') as log:
-            log.write('%s %s\n' % (self.command, self.path))
+            log.write('%s %s\n' % (self.command or '-', getattr(self, 'path', '-')))
+
+    def log_message(self, fmt, *args):
+        pass  # log_error's: an error reply has its line from log_request already
 
 
 def start_tinyproxy(folder, target_port):
@@ -71,13 +69,9 @@ def start_tinyproxy(folder, target_port):
                 'Allow 127.0.0.1\nBasicAuth u pw\nLogLevel Error\n'
                 'LogFile "%s"\n' % (port, os.path.join(folder, 'tinyproxy.log')))
     proc = subprocess.Popen([exe, '-d', '-c', conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(100):
-        try:
-            socket.create_connection(('127.0.0.1', port), timeout=0.1).close()
-            return proc, port
-        except OSError:
-            time.sleep(0.05)
-    proc.kill()
+    if wait_for_port(port, proc, seconds=5):
+        return proc, port
+    stop_processes([proc])
     return None, None
 
 
@@ -99,7 +93,7 @@ def main(argv):
 
     env = dict(os.environ)
     env.update(WREN_HTTP_PORT=str(server.server_address[1]), WREN_HTTP_ROOT=root,
-               WREN_HTTP_ROOT_WIN='Z:' + root.replace('/', '\\'),
+               WREN_HTTP_ROOT_WIN=wine_path(root),
                WREN_HTTP_LOG=LoggingHandler.log_path)
     if proxy:
         env.update(WREN_PROXY_PORT=str(proxy_port), WREN_PROXY_USER='u', WREN_PROXY_PASSWORD='pw')
@@ -113,8 +107,7 @@ def main(argv):
     finally:
         server.shutdown()
         if proxy:
-            proxy.kill()
-            proxy.wait()
+            stop_processes([proxy])
         shutil.rmtree(folder, ignore_errors=True)
     return code
 

@@ -5,15 +5,19 @@ our writer, so the engine is checked against another producer.
 - CRCs (zlib.crc32) of pseudo-random contents that the test regenerates with the
   same xorshift32 generator;
 - a packed part: the container around zlib.compress of a known text;
-- a packed file list written here from the format description, and its
-  packed part files.
+- a packed file list written by pytools/common.py from the format description
+  (not by wren-publish), and its packed part files.
 
 Run: python3 make_interop.py > interop_fixtures.h
 """
-import struct
+import os
+import sys
 import zlib
 
-MAGIC = b'MWC\x1a'
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', '..'))
+from pytools.common import RAW, FileList, Part, Record, list_bytes, pack  # noqa: E402
+
+PART_LEVEL = 6  # zlib's default, not wren-publish's 9: another producer's parts
 
 
 def xorshift_bytes(size, seed):
@@ -27,52 +31,31 @@ def xorshift_bytes(size, seed):
     return bytes(out)
 
 
-def container(data, level=6):
-    packed = zlib.compress(data, level)
-    return MAGIC + struct.pack('<II', len(data), len(packed)) + packed
-
-
-def compact(v):
-    if v < 0xFF:
-        return bytes([v])
-    if v < 0xFFFF:
-        return b'\xff' + struct.pack('<H', v)
-    return b'\xff\xff\xff' + struct.pack('<I', v)
-
-
-def counted(b):
-    return compact(len(b)) + b
-
-
 def part_text():
     return b''.join(b'part line %05d of the interop fixture\r\n' % i for i in range(300))
 
 
 def file_list():
     text = part_text()
-    out = compact(300) + counted(b'/files.example/game/') + counted(b'Setup\\setup.exe') + compact(3)
+    crc = zlib.crc32
     # Record 1: single raw part (P = 0).
-    out += bytes([0x40]) + struct.pack('<I', zlib.crc32(b'123456789')) + compact(9)
-    out += struct.pack('<QQ', 0x01D9000011112222, 0x01D9000033334444) + counted(b'readme.txt')
-    out += struct.pack('<I', zlib.crc32(b'123456789')) + compact(9) + counted(b'raw/readme.txt')
+    readme = b'123456789'
+    single_raw = Record(RAW, crc(readme), len(readme), 0x01D9000011112222, 0x01D9000033334444, b'readme.txt',
+                        [Part(RAW, crc(readme), len(readme), crc(readme), len(readme), b'raw/readme.txt')])
     # Record 2: two parts, packed then raw.
-    half = text[:5000]
-    rest = text[5000:]
-    packed_half = container(half)
-    out += bytes([0x02]) + struct.pack('<I', zlib.crc32(text)) + compact(len(text))
-    out += struct.pack('<QQ', 0x01D9000055556666, 0x01D9000077778888) + counted(b'data\\big.txt')
-    out += bytes([0x00]) + struct.pack('<I', zlib.crc32(half)) + compact(len(half))
-    out += struct.pack('<I', zlib.crc32(packed_half)) + compact(len(packed_half)) + counted(b'z/big.txt.0')
-    out += bytes([0x40]) + struct.pack('<I', zlib.crc32(rest)) + compact(len(rest))
-    out += struct.pack('<I', zlib.crc32(rest)) + compact(len(rest)) + counted(b'z/big.txt.1')
+    half, rest = text[:5000], text[5000:]
+    packed_half = pack(half, PART_LEVEL)
+    two_parts = Record(0x02, crc(text), len(text), 0x01D9000055556666, 0x01D9000077778888, b'data\\big.txt',
+                       [Part(0, crc(half), len(half), crc(packed_half), len(packed_half), b'z/big.txt.0'),
+                        Part(RAW, crc(rest), len(rest), crc(rest), len(rest), b'z/big.txt.1')])
     # Record 3: a CP932 name whose first character ends in 0x5C.
-    name = 'data\\表示.txt'.encode('cp932')
     body = 'テキスト'.encode('cp932')
-    packed_body = container(body)
-    out += bytes([0x00]) + struct.pack('<I', zlib.crc32(body)) + compact(len(body))
-    out += struct.pack('<QQ', 0x01D90000AAAABBBB, 0x01D90000CCCCDDDD) + counted(name)
-    out += struct.pack('<I', zlib.crc32(packed_body)) + compact(len(packed_body)) + counted(b'z/hyouji.txt')
-    return container(out, 9)
+    packed_body = pack(body, PART_LEVEL)
+    cp932_name = Record(0, crc(body), len(body), 0x01D90000AAAABBBB, 0x01D90000CCCCDDDD,
+                        'data\\表示.txt'.encode('cp932'),
+                        [Part(0, crc(body), len(body), crc(packed_body), len(packed_body), b'z/hyouji.txt')])
+    lst = FileList(300, b'/files.example/game/', b'Setup\\setup.exe', [single_raw, two_parts, cp932_name])
+    return pack(list_bytes(lst))
 
 
 def c_array(name, data):
@@ -95,14 +78,14 @@ def main():
     text = part_text()
     print('inline const uint32_t kPartTextCrc = 0x%08xu;' % zlib.crc32(text))
     print('inline const uint32_t kPartTextSize = %d;' % len(text))
-    print(c_array('kPackedPart', container(text)))
+    print(c_array('kPackedPart', pack(text, PART_LEVEL)))
     print()
     print(c_array('kPackedList', file_list()))
     print()
     # The packed part files the list names (the raw ones the test makes itself).
-    print(c_array('kListPartBig0', container(text[:5000])))
+    print(c_array('kListPartBig0', pack(text[:5000], PART_LEVEL)))
     print()
-    print(c_array('kListPartHyouji', container('テキスト'.encode('cp932'))))
+    print(c_array('kListPartHyouji', pack('テキスト'.encode('cp932'), PART_LEVEL)))
     print('\n}  // namespace interop')
 
 

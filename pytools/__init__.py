@@ -1,0 +1,1 @@
+"""What the Python tools of bench/ and tests/ share (see common.py)."""
