@@ -14,6 +14,7 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <sstream>
 #include <system_error>
 
 #include "common/list_limits.h"
@@ -169,15 +170,74 @@ std::string PartSuffix(size_t index) {
 constexpr size_t kDigestBytesInName = 8;
 constexpr size_t kNameTail = 4 + 1 + 2 * kDigestBytesInName;  // ".pNN" "." digest
 
-std::string DigestText(const CSha256::Digest& digest) {
+std::string Hex(const CSha256::Digest& digest, size_t bytes = CSha256::kSize) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;
-  for (size_t i = 0; i < kDigestBytesInName; ++i) {
+  for (size_t i = 0; i < bytes; ++i) {
     text += kHex[digest[i] >> 4];
     text += kHex[digest[i] & 15];
   }
   return text;
 }
+
+std::string NameDigest(const std::vector<unsigned char>& stored) {
+  return Hex(CSha256::Of(stored.data(), stored.size()), kDigestBytesInName);
+}
+
+// What packing made of a part's content in the folder's earlier
+// publications, so that a republish packs only the parts that changed: with
+// zlib at its best level, packing costs far more than reading and hashing.
+// Each publication keeps its own as publications/<name>/packing.txt, one
+// line per part that was offered to zlib: the SHA-256 of the content, the
+// digest in the part's name, the stored size and CRC-32, and 1 when packing
+// did not help (the part is stored raw). The part file must still be there
+// with that size for an entry to count.
+constexpr const char* kPackingFileName = "packing.txt";
+
+struct Packing {
+  std::string digest;  // as in the part's name
+  uint32_t size = 0;
+  uint32_t crc = 0;
+  bool raw = false;
+};
+
+class PackingMemo {
+ public:
+  void Load(const fs::path& output) {
+    for (const Publication& p : ListPublications(output)) {
+      const std::optional<std::vector<unsigned char>> bytes =
+          ReadFileStart(output / kPublicationsFolder / p.name / kPackingFileName, kMaxMemoBytes, "the packing memo");
+      if (!bytes || bytes->size() > kMaxMemoBytes) continue;
+      std::istringstream in(std::string(bytes->begin(), bytes->end()));
+      std::string content, digest;
+      unsigned long long size = 0;
+      unsigned long crc = 0;
+      int raw = 0;
+      for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        if (fields >> content >> digest >> size >> std::hex >> crc >> std::dec >> raw && content.size() == 64 &&
+            digest.size() == 2 * kDigestBytesInName && size <= UINT32_MAX && crc <= UINT32_MAX && raw >= 0 && raw <= 1)
+          m_known[content] = {digest, static_cast<uint32_t>(size), static_cast<uint32_t>(crc), raw == 1};
+      }
+    }
+  }
+  const Packing* Find(const std::string& content) const {
+    auto it = m_known.find(content);
+    return it == m_known.end() ? nullptr : &it->second;
+  }
+  void Note(const std::string& content, const Packing& packing) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %s %u %08x %d\n", content.c_str(), packing.digest.c_str(), packing.size,
+                  packing.crc, packing.raw ? 1 : 0);
+    m_text.insert(m_text.end(), line, line + std::strlen(line));
+  }
+  const std::vector<unsigned char>& Text() const { return m_text; }
+
+ private:
+  static constexpr size_t kMaxMemoBytes = 64u << 20;
+  std::map<std::string, Packing> m_known;
+  std::vector<unsigned char> m_text;
+};
 
 // The remote name of one part: "files/<folders>/<stem>.pNN.<digest>". All
 // part files end up side by side in the starter's download folder under the
@@ -185,10 +245,10 @@ std::string DigestText(const CSha256::Digest& digest) {
 // across the whole list: two files of one name with the same bytes get "~2",
 // "~3", ... after the stem. A stem too long for the list's name limit is cut;
 // the digest keeps the name apart.
-std::string PartName(const SourceFile& file, size_t index, const CSha256::Digest& digest,
+std::string PartName(const SourceFile& file, size_t index, const std::string& digest,
                      std::set<std::string>& usedLocalNames) {
   for (unsigned n = 1;; ++n) {
-    const std::string tail = (n == 1 ? "" : "~" + std::to_string(n)) + PartSuffix(index) + "." + DigestText(digest);
+    const std::string tail = (n == 1 ? "" : "~" + std::to_string(n)) + PartSuffix(index) + "." + digest;
     if (file.remoteFolder.size() + tail.size() >= MAX_LIST_NAME)
       Fail("\"" + file.relative + "\": no part file name of at most " + std::to_string(MAX_LIST_NAME) +
            " bytes can be made for it");
@@ -272,7 +332,8 @@ uint32_t Crc(const void* data, size_t size) {
 // folder and returns the record that describes them; sets *sha256 to the
 // hash of the whole file unless it is null.
 CCheckFile PublishFile(const SourceFile& source, uint64_t size, PublishFolder& folder, const PublishOptions& options,
-                       std::set<std::string>& usedLocalNames, PublishSummary& summary, CSha256::Digest* sha256) {
+                       std::set<std::string>& usedLocalNames, PackingMemo& memo, PublishSummary& summary,
+                       CSha256::Digest* sha256) {
   FileReader reader(source);
   const struct statx st = reader.Status();
   if (st.stx_size != size) Fail("\"" + source.relative + "\" changed while it was published");
@@ -302,24 +363,37 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, PublishFolder& f
     CDLFileInfo part;
     part.m_dwCrc = Crc(content.data(), content.size());
     part.m_dwSize = static_cast<uint32_t>(partSize);
-    std::vector<unsigned char> packed;
-    if (!raw) packed = PackBuffer(content.data(), content.size());
-    // Packing that does not make the part smaller only costs the starter time.
-    const bool keepRaw = raw || packed.size() >= content.size();
-    const std::vector<unsigned char>& stored = keepRaw ? content : packed;
-    part.m_wFlags = keepRaw ? FILE_FLAG_RAW : 0;
-    part.m_dwPackedCrc = Crc(stored.data(), stored.size());
-    part.m_dwPackedSize = static_cast<uint32_t>(stored.size());
-
-    part.m_strRemoteName = PartName(source, index, CSha256::Of(stored.data(), stored.size()), usedLocalNames);
-    if (folder.StorePart(part.m_strRemoteName, stored)) {
-      ++summary.partsWritten;
-      summary.bytesWritten += stored.size();
+    Packing packing;
+    bool stored = false;
+    const std::string contentKey = raw ? std::string() : Hex(CSha256::Of(content.data(), content.size()));
+    if (const Packing* known = raw ? nullptr : memo.Find(contentKey)) {
+      packing = *known;
+      part.m_strRemoteName = PartName(source, index, packing.digest, usedLocalNames);
+      stored = folder.HasPart(part.m_strRemoteName, packing.size);
     }
+    if (!stored) {
+      std::vector<unsigned char> packed;
+      if (!raw) packed = PackBuffer(content.data(), content.size());
+      // Packing that does not make the part smaller only costs the starter time.
+      const bool keepRaw = raw || packed.size() >= content.size();
+      const std::vector<unsigned char>& bytes = keepRaw ? content : packed;
+      const std::string digest = NameDigest(bytes);
+      if (part.m_strRemoteName.empty() || digest != packing.digest)
+        part.m_strRemoteName = PartName(source, index, digest, usedLocalNames);
+      packing = {digest, static_cast<uint32_t>(bytes.size()), Crc(bytes.data(), bytes.size()), keepRaw};
+      if (folder.StorePart(part.m_strRemoteName, bytes)) {
+        ++summary.partsWritten;
+        summary.bytesWritten += bytes.size();
+      }
+    }
+    if (!raw) memo.Note(contentKey, packing);
+    part.m_wFlags = packing.raw ? FILE_FLAG_RAW : 0;
+    part.m_dwPackedCrc = packing.crc;
+    part.m_dwPackedSize = packing.size;
 
     ++summary.parts;
-    summary.rawParts += keepRaw ? 1 : 0;
-    summary.partBytes += stored.size();
+    summary.rawParts += packing.raw ? 1 : 0;
+    summary.partBytes += packing.size;
     file.m_aParts.push_back(std::move(part));
   }
   reader.ExpectEnd();
@@ -503,11 +577,13 @@ PublishSummary Publish(const PublishOptions& options) {
   CFileListWriter writer(options.leadNumber, base, installer);
   CManifest manifest;
   std::set<std::string> usedLocalNames;
+  PackingMemo memo;
+  memo.Load(output);
   try {
     for (size_t i = 0; i < files.size(); ++i) {
       CSha256::Digest sha256{};
-      writer.AddFile(
-          PublishFile(files[i], sizes[i], folder, options, usedLocalNames, summary, signing ? &sha256 : nullptr));
+      writer.AddFile(PublishFile(files[i], sizes[i], folder, options, usedLocalNames, memo, summary,
+                                 signing ? &sha256 : nullptr));
       manifest.m_files.push_back({static_cast<uint32_t>(sizes[i]), sha256});
     }
   } catch (const fs::filesystem_error& e) {
@@ -537,7 +613,7 @@ PublishSummary Publish(const PublishOptions& options) {
   // and last what the servers read: a publish that fails before the list is
   // renamed into place leaves the previous publication served and whole.
   folder.Sync();
-  std::vector<PublishFolder::NamedBytes> recorded = {{kListFileName, &list}};
+  std::vector<PublishFolder::NamedBytes> recorded = {{kListFileName, &list}, {kPackingFileName, &memo.Text()}};
   if (signing) recorded.push_back({kManifestName, &signedManifest});
   summary.publication = folder.RecordPublication(recorded);
   folder.Replace(kListFileName, list);

@@ -7,7 +7,7 @@
 //   filelist.dat, manifest.dat   the publication served now (replaced last,
 //                                each by an atomic rename)
 //   files/...                    the part files of every kept publication
-//   publications/NNNNNN-<UTC time>/filelist.dat [manifest.dat]
+//   publications/NNNNNN-<UTC time>/filelist.dat packing.txt [manifest.dat]
 #pragma once
 
 #include <cstddef>
@@ -45,6 +45,8 @@ class PublishFolder {
   // the bytes go to a temporary file beside it that is renamed into place,
   // so no name ever holds half a part. True when it was written.
   bool StorePart(const std::string& remoteName, const std::vector<unsigned char>& bytes);
+  // True when a part file of that name and size is there.
+  bool HasPart(const std::string& remoteName, uint64_t size) const;
 
   // Flushes everything written so far to the disk: the list that names the
   // parts must never be there without them after a crash.

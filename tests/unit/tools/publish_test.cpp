@@ -324,12 +324,24 @@ TEST_F(PublishTest, RepublishWritesOnlyThePartsThatAreNotThereYet) {
   const fs::path cut = options.output / firstNames.at("data\\world.pak")[3];
   fs::resize_file(cut, 100);
 
-  // The same source again: nothing to write but the part that was cut.
+  // A packed part that is gone: the packing remembered from the first
+  // publication does not stand in for its file. A memo line of garbage is
+  // passed over.
+  const fs::path gone = options.output / firstNames.at("data\\table.txt")[0];
+  const uint64_t goneSize = fs::file_size(gone);
+  fs::remove(gone);
+  std::ofstream(options.output / kPublicationsFolder / PublicationFolders(options.output)[0] / "packing.txt",
+                std::ios::app)
+      << "zz 12 x\n";
+
+  // The same source again: nothing to write but those two parts.
   const PublishSummary same = Publish(options);
-  EXPECT_EQ(same.partsWritten, 1u);
-  EXPECT_EQ(same.bytesWritten, 64u * 1024);
+  EXPECT_EQ(same.partsWritten, 2u);
+  EXPECT_EQ(same.bytesWritten, 64u * 1024 + goneSize);
   EXPECT_EQ(fs::file_size(cut), 64u * 1024);
   EXPECT_EQ(ReadFile(options.output / kListFileName), firstList);
+  for (const auto& file : ReadList(options.output)->core.m_listFiles)
+    for (const CDLFileInfo& part : file->m_aParts) EXPECT_EQ(PartContent(options.output, part).size(), part.m_dwSize);
 
   // One file changed, one gone, one new: only their parts are written.
   fs::remove(options.source / "old.txt");
