@@ -132,9 +132,9 @@ def start_haproxy(exe, work, backends, metrics):
     """backends: the list servers' ports; metrics: their --metrics ports (the health check asks those)."""
     port = free_port()
     conf = os.path.join(work, 'haproxy.cfg')
-    render('haproxy.cfg', conf, [('bind :9070', 'bind 127.0.0.1:%d' % port), ('maxconn 100000', 'maxconn 1000'),
-                                 ('192.0.2.11:9070 check port 9100', '127.0.0.1:%s check port %d' % (backends[0], metrics[0])),
-                                 ('192.0.2.12:9070 check port 9100', '127.0.0.1:%s check port %d' % (backends[1], metrics[1]))])
+    servers = [('192.0.2.1%d:9070 check port 9100' % (i + 1), '127.0.0.1:%s check port %d' % (backends[i], metrics[i]))
+               for i in range(2)]
+    render('haproxy.cfg', conf, [('bind :9070', 'bind 127.0.0.1:%d' % port), ('maxconn 100000', 'maxconn 1000')] + servers)
     proc = subprocess.Popen([exe, '-db', '-f', conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wait_for_port(port, proc):
         proc.kill()

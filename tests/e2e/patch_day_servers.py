@@ -4,8 +4,9 @@
 Publishes the sample game twice, each into a folder of its own served by a
 part server of its own: "plain" unsigned, its list server reloaded with
 SIGHUP; "signed" with KEYFILE, its list server run with --watch. Each part
-server logs every GET (and "# republished" once version 2 is served) and sends the first transfer of world.pak's second part
-slowly (a slow link) until the publication has been replaced. The scenario
+server logs every GET (and "# republished" once version 2 is served) and
+sends the first transfer of world.pak's second part slowly (a slow link)
+until the publication has been replaced. The scenario
 steers each publication through files in its control folder:
   stalled        appears when that slow transfer has started
   republish      dropped by the scenario: wren-publish publishes version 2

@@ -71,7 +71,8 @@ TEST_F(PatchDay, ARunUnderWayFinishesTheOldVersionAndTheNextFetchesOnlyWhatChang
     const char* name;  // of the publication in patch_day_servers.py
     bool withKey;      // the build that carries the demo publisher's key
   } cases[] = {{"PLAIN", false}, {"SIGNED", true}};
-  if (Of("PLAIN", "LIST").empty()) GTEST_SKIP() << "no native wren-publish / wren-fileinfo-server (build the native preset)";
+  if (Of("PLAIN", "LIST").empty())
+    GTEST_SKIP() << "no native wren-publish / wren-fileinfo-server (build the native preset)";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string exe = c.withKey ? Env("WREN_E2E_SIGNED_EXE") : std::string();

@@ -183,7 +183,8 @@ void MetricsServer::Run() {
   };
   std::vector<Client> clients;
   for (;;) {
-    std::vector<pollfd> waits = {{m_wake, POLLIN, 0}, {m_listen, static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0}};
+    std::vector<pollfd> waits = {{m_wake, POLLIN, 0},
+                                 {m_listen, static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0}};
     for (const Client& c : clients) waits.push_back({c.fd, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
     if (poll(waits.data(), waits.size(), 1000) < 0 && errno != EINTR) {
       LogLine(m_log, "metrics: the listener failed (%s)", std::strerror(errno));

@@ -148,7 +148,8 @@ void PublishFolder::MakeFolders(const fs::path& folder) {
 
 bool PublishFolder::HasPart(const std::string& remoteName, uint64_t size) const {
   struct stat st {};
-  return lstat((m_path / remoteName).c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == size;
+  return lstat((m_path / remoteName).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         static_cast<uint64_t>(st.st_size) == size;
 }
 
 bool PublishFolder::StorePart(const std::string& remoteName, const std::vector<unsigned char>& bytes) {

@@ -863,7 +863,8 @@ TEST_F(FileInfoServerTest, WatchReadsTheListAgainWhenItIsReplaced) {
   }
   EXPECT_EQ(server.Signal(SIGTERM), 0);
   size_t replaced = 0;
-  for (size_t at = server.log().find("was replaced"); at != std::string::npos; at = server.log().find("was replaced", at + 1))
+  for (size_t at = server.log().find("was replaced"); at != std::string::npos;
+       at = server.log().find("was replaced", at + 1))
     ++replaced;
   EXPECT_EQ(replaced, reloads) << server.log();
 }

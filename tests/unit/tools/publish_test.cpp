@@ -240,7 +240,8 @@ TEST_F(PublishTest, RawPolicyKeepsChosenFilesUnpacked) {
 std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
   std::map<std::string, Bytes> files;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) files[entry.path().lexically_relative(folder).generic_string()] = ReadFile(entry.path());
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(folder).generic_string()] = ReadFile(entry.path());
   return files;
 }
 
