@@ -43,6 +43,23 @@ constexpr DWORD kRunWaitMs = 180000;
 
 // Requests of a static HTTP server for part files so far (by default of
 // Python's, else of the server whose log the variable names).
+// Part files are served as <name>.pNN.<digest of their bytes>; the
+// scenarios name them by the part of that which stays: "readme.txt.p00".
+inline std::string ShortPartName(const std::string& servedName) {
+  const size_t dot = servedName.rfind('.');
+  return dot != std::string::npos && servedName.size() - dot == 17 ? servedName.substr(0, dot) : servedName;
+}
+
+// The served name of a part below folder (recursively), "" when there is none.
+inline std::string ServedPartName(const fs::path& folder, const std::string& shortName) {
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    const std::string name = ToUtf8(entry.path().filename().wstring());
+    if (entry.is_regular_file() && ShortPartName(name) == shortName) return name;
+  }
+  return std::string();
+}
+
 inline int PartRequests(const std::string& name = "/files/", const char* logVariable = "WREN_HTTP_LOG_WIN") {
   std::ifstream log(fs::path(ToWide(Env(logVariable))));
   int count = 0;
@@ -145,7 +162,11 @@ class BuildRun : public WizardScenario {
     EXPECT_EQ(TextOf(Item(app().CurrentPage(), 1035)), text);
   }
 
-  fs::path ServedPart(const std::string& name) const { return fs::path(ToWide(Env("WREN_FAST_ROOT_WIN"))) / "files" / name; }
+  // The served file of a part of the /fast/ publication, by its short name.
+  fs::path ServedPart(const std::string& shortName) const {
+    const fs::path files = fs::path(ToWide(Env("WREN_FAST_ROOT_WIN"))) / "files";
+    return files / ToWide(ServedPartName(files, shortName));
+  }
 
   std::string image_;
   std::string download_;

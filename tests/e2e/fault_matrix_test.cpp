@@ -226,6 +226,8 @@ class FaultMatrix : public BuildRun, public ::testing::WithParamInterface<Row> {
   // name); download-folder files are verified parts, the hit part when the
   // row leaves it, and temporary files only after a kill. Returns the parts
   // the rerun must not fetch again (verified, or their file is installed).
+  std::string part_;  // the served name of the row's part
+
   std::set<std::string> CheckDiskAfterFault(const Row& row, bool killed) {
     std::set<std::string> done;
     for (const auto& entry : fs::recursive_directory_iterator(ToWide(image_))) {
@@ -247,7 +249,7 @@ class FaultMatrix : public BuildRun, public ::testing::WithParamInterface<Row> {
         done.insert(name);
         continue;
       }
-      if (name == row.part) {
+      if (name == part_) {
         EXPECT_TRUE(row.partLeft) << "the hit part was to be removed";
         continue;
       }
@@ -255,7 +257,7 @@ class FaultMatrix : public BuildRun, public ::testing::WithParamInterface<Row> {
       EXPECT_TRUE(killed && temporary) << "left behind";
     }
     if (!row.partLeft) {
-      EXPECT_FALSE(fs::exists(fs::path(ToWide(download_)) / ToWide(row.part)));
+      EXPECT_FALSE(fs::exists(fs::path(ToWide(download_)) / ToWide(part_)));
     }
     return done;
   }
@@ -305,6 +307,8 @@ class FaultMatrix : public BuildRun, public ::testing::WithParamInterface<Row> {
 TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
   const Row& row = GetParam();
   REQUIRE_SERVERS();
+  part_ = ServedPartName(Served(), row.part);
+  ASSERT_FALSE(part_.empty()) << "no served part " << row.part;
   if (OnSmallDisk(row.fault) && Env("WREN_SMALL_DISK_WIN").empty())
     GTEST_SKIP() << "no small disk for this fault: " << Env("WREN_SMALL_DISK_SKIP");
   if (row.fault == Fault::kProxyRefuses && Env("WREN_PROXY_PORT").empty()) GTEST_SKIP() << "tinyproxy is not installed";
@@ -319,7 +323,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
   const std::string listPort = Env(row.list ? row.list : "WREN_FI_FAULT");
   ASSERT_FALSE(listPort.empty()) << "no list server for " << row.list;
   if (row.fault == Fault::kOverlap) download_ = image_;
-  const fs::path target = TargetOf(row.part);
+  const fs::path target = TargetOf(part_);
   const fs::path targetPath = fs::path(ToWide(image_)) / target;
   if (row.fault == Fault::kKillInCheck) {
     // Everything in place but the large file; the one held open cannot be checked.
@@ -334,7 +338,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
     ASSERT_NO_FATAL_FAILURE(Place(target, true));
   }
   if (row.server) {
-    ASSERT_EQ(Control(std::string("fault=") + row.server + "&part=" + row.part), "ok");
+    ASSERT_EQ(Control(std::string("fault=") + row.server + "&part=" + part_), "ok");
   }
   if (row.fault == Fault::kDiskFullDownload || row.fault == Fault::kDiskFullInstall) {
     ASSERT_EQ(Control("disk=fill"), "ok");
@@ -364,7 +368,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
   bool killed = false;
   switch (row.fault) {
     case Fault::kStallCancel: {
-      ASSERT_TRUE(WaitTransferOf(row.part)) << "the stalled transfer never offered Cancel";
+      ASSERT_TRUE(WaitTransferOf(part_)) << "the stalled transfer never offered Cancel";
       // Escape asks like Cancel, and No lets the transfer go on.
       PressKey(InstallPage(), VK_ESCAPE);
       HWND box = nullptr;
@@ -380,7 +384,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
       break;
     }
     case Fault::kStallEndSession: {
-      ASSERT_TRUE(WaitTransferOf(row.part));
+      ASSERT_TRUE(WaitTransferOf(part_));
       DWORD_PTR answer = 0xDEAD;
       SendMessageTimeoutW(app().Frame(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 3000, &answer);
       EXPECT_EQ(answer, 0u) << "a shut-down was allowed during the run";
@@ -389,7 +393,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
       break;
     }
     case Fault::kKillInDownload:
-      ASSERT_TRUE(WaitTransferOf(row.part));
+      ASSERT_TRUE(WaitTransferOf(part_));
       Sleep(500);
       app().Kill();
       killed = true;

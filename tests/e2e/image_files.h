@@ -50,11 +50,12 @@ inline uint64_t LastWrite(const std::filesystem::path& path) {
 using GameFileCheck = std::function<void(const std::filesystem::path& built, const std::filesystem::path& source,
                                          const std::string& relative)>;
 
-// Every file of the game folder (WREN_GAME_WIN) is in image with the same
-// bytes and passes check.
-inline void ExpectImageMatchesGame(const std::string& image, const GameFileCheck& check) {
+// Every file of the game folder (by default WREN_GAME_WIN, as Wine sees it)
+// is in image with the same bytes and passes check.
+inline void ExpectImageMatchesGame(const std::string& image, const GameFileCheck& check,
+                                   const std::string& gameFolder = Env("WREN_GAME_WIN")) {
   namespace fs = std::filesystem;
-  const fs::path game = ToWide(Env("WREN_GAME_WIN"));
+  const fs::path game = ToWide(gameFolder);
   int files = 0;
   for (const auto& entry : fs::recursive_directory_iterator(game)) {
     if (!entry.is_regular_file()) continue;

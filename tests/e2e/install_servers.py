@@ -109,12 +109,13 @@ def start_nginx(exe, work, www):
     return proc, port
 
 
-def start_haproxy(exe, work, backends):
+def start_haproxy(exe, work, backends, metrics):
+    """backends: the list servers' ports; metrics: their --metrics ports (the health check asks those)."""
     port = free_port()
     conf = os.path.join(work, 'haproxy.cfg')
-    render('haproxy.cfg', conf, [('bind :9070', 'bind 127.0.0.1:%d' % port), ('maxconn 100000', 'maxconn 1000'),
-                                 ('192.0.2.11:9070', '127.0.0.1:%s' % backends[0]),
-                                 ('192.0.2.12:9070', '127.0.0.1:%s' % backends[1])])
+    servers = [('192.0.2.1%d:9070 check port 9100' % (i + 1), '127.0.0.1:%s check port %d' % (backends[i], metrics[i]))
+               for i in range(2)]
+    render('haproxy.cfg', conf, [('bind :9070', 'bind 127.0.0.1:%d' % port), ('maxconn 100000', 'maxconn 1000')] + servers)
     proc = subprocess.Popen([exe, '-db', '-f', conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wait_for_port(port, proc):
         proc.kill()
@@ -284,9 +285,10 @@ def main(argv):
         haproxy = shutil.which('haproxy') or '/usr/sbin/haproxy'
         if os.access(haproxy, os.X_OK):
             fast_list = os.path.join(work, 'fast', 'publish', 'filelist.dat')
-            backends = [start_fileinfo_server(server, [fast_list]) for _ in range(2)]
+            metrics = [free_port() for _ in range(2)]
+            backends = [start_fileinfo_server(server, ['--metrics', '127.0.0.1:%d' % m, fast_list]) for m in metrics]
             procs.extend(proc for proc, _ in backends)
-            proc, port = start_haproxy(haproxy, work, [p for _, p in backends])
+            proc, port = start_haproxy(haproxy, work, [p for _, p in backends], metrics)
             procs.append(proc)
             control = os.path.join(work, 'balance-control')
             os.mkdir(control)

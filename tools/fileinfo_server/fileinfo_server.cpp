@@ -4,11 +4,13 @@
 #include "fileinfo_server/fileinfo_server.h"
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
 #include "common/list_limits.h"
 #include "net/net.h"
+#include "trust/sha256.h"
 
 namespace wren_tools {
 namespace {
@@ -101,6 +103,14 @@ std::shared_ptr<const ReplySet> PrepareReplies(const ServerOptions& options, std
   std::shared_ptr<ReplySet> set = Framed(BuildDataReplies(list, chunkSize));
   set->listSize = list.size();
   set->chunkSize = chunkSize;
+  static const char kHex[] = "0123456789abcdef";
+  for (uint8_t byte : CSha256::Of(list.data(), list.size())) {
+    set->sha256 += kHex[byte >> 4];
+    set->sha256 += kHex[byte & 15];
+  }
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  set->loadedAt = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
   return set;
 }
 

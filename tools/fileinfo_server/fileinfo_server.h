@@ -2,7 +2,8 @@
 // the file-list data cut into "$" reply records on the 2-byte length framing.
 // On epoll loops built for launch day (one thread each, one by default): many
 // thousands of connections, slow or hostile clients dropped on time limits,
-// the list reloaded on SIGHUP, a graceful stop on SIGTERM.
+// the list reloaded on SIGHUP (and with --watch when it is replaced), a
+// graceful stop on SIGTERM, and figures for Prometheus (metrics.h).
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,9 @@ enum class ReplyMode {
 
 struct ServerOptions {
   std::string listFile;  // packed file-list data, read at start and on SIGHUP
+  bool watch = false;    // also read it again whenever it is replaced (inotify on its folder)
+  std::string metricsHost;  // empty: no metrics listener
+  uint16_t metricsPort = 0;
   std::string bindHost = "127.0.0.1";
   uint16_t port = 9070;  // 0: any free port (the log names it)
   size_t chunkSize = 0;  // 0: the default for the list's size
@@ -63,6 +67,8 @@ struct ReplySet {
   size_t records = 0;
   size_t listSize = 0;
   size_t chunkSize = 0;
+  std::string sha256;     // of the list, hex; empty without one
+  double loadedAt = 0;    // Unix time the list was read
 };
 
 // Builds the replies for the options' mode (reading the list in Data mode).
@@ -72,6 +78,15 @@ std::shared_ptr<const ReplySet> PrepareReplies(const ServerOptions& options, std
 enum class RequestCheck { Ok, Foreign, Malformed };
 // Checks a request record body; on Ok, *pairs lists its pairs as " tag=value".
 RequestCheck CheckRequest(const unsigned char* body, size_t length, std::string* pairs);
+
+// One log line with a UTC time stamp, written whole so that the lines of
+// several threads never mix.
+void LogLine(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// A listener on host:port (0: any free port); -1 after logging why not.
+// sharePort: SO_REUSEPORT, for several loops on one port.
+int ListenOn(const std::string& host, uint16_t port, bool sharePort, FILE* log);
+uint16_t LocalPort(int fd);
 
 // Serves until SIGINT or SIGTERM (which it blocks and takes over in the
 // calling thread, with SIGHUP for a reload). Log lines go to log. Returns 0,

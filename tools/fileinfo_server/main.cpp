@@ -8,6 +8,7 @@
 
 #include "common/list_limits.h"
 #include "fileinfo_server/fileinfo_server.h"
+#include "fileinfo_server/metrics.h"
 
 namespace {
 
@@ -35,6 +36,11 @@ void Usage(FILE* out) {
                "  --shutdown-grace SEC     how long replies in flight may take after SIGTERM (default 10)\n"
                "  --threads N              event loops on as many threads, 1-64 (default 1; the number\n"
                "                           of cores serves the most clients)\n"
+               "  --watch                  also read FILELIST again whenever it is replaced (wren-publish\n"
+               "                           renames a new one into place)\n"
+               "  --metrics HOST:PORT      serve figures in Prometheus text format at\n"
+               "                           http://HOST:PORT/metrics, and /health (200 while the server\n"
+               "                           takes clients, else 503), on a listener of their own\n"
                "  --version                print the version and exit\n"
                "For tests, instead of the list:\n"
                "  --status S[,COUNT,INDEX] answer with status S (-3 updated, -1 no service,\n"
@@ -139,6 +145,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.port = static_cast<uint16_t>(number);
+    } else if (arg == "--watch") {
+      options.watch = true;
+    } else if (arg == "--metrics") {
+      if (!wren_tools::ParseHostPort(value(), &options.metricsHost, &options.metricsPort)) {
+        std::fprintf(stderr, "wren-fileinfo-server: --metrics takes HOST:PORT (IPv6 in brackets)\n");
+        return 2;
+      }
     } else if (arg == "--bind") {
       options.bindHost = value();
     } else if (arg == "--chunk-size") {
@@ -170,6 +183,10 @@ int main(int argc, char** argv) {
   }
   if (options.mode == wren_tools::ReplyMode::Data && options.listFile.empty()) {
     Usage(stderr);
+    return 2;
+  }
+  if (options.watch && options.mode != wren_tools::ReplyMode::Data) {
+    std::fprintf(stderr, "wren-fileinfo-server: --watch needs a FILELIST to watch\n");
     return 2;
   }
 

@@ -3,8 +3,8 @@
 // over them. The middleware's heartbeat polls every socket on a fixed beat,
 // which cannot carry launch-day load, so the connections live here and only
 // the records come from the middleware's codecs (fileinfo_server.cpp). The
-// main thread takes the signals: it reloads the list and tells the loops to
-// stop.
+// main thread takes the signals (and, with --watch, the changes in the list's
+// folder): it reloads the list and tells the loops to stop.
 //
 // Every connection is in exactly one deadline queue, chosen by its phase.
 // Each queue has one fixed duration, so appending keeps it sorted by
@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -37,6 +38,7 @@
 #include <vector>
 
 #include "fileinfo_server/fileinfo_server.h"
+#include "fileinfo_server/metrics.h"
 #include "net/framing.h"
 
 namespace wren_tools {
@@ -49,11 +51,20 @@ constexpr size_t kReservedFds = 32;    // log, signals, list reads and whatever 
 constexpr size_t kFdsPerLoop = 3;      // epoll, wake-up, listener
 constexpr int kAcceptPauseMs = 100;    // after running out of descriptors or memory
 constexpr int kLingerMs = 2000;        // for the client's close after the last reply of a stopping server
+// Loops turn at least this often, so that /health can tell one that hangs.
+constexpr int kLongestTurnMs = 1000;
+constexpr int kHealthyTurnMs = 5000;
 
 int64_t NowMs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int64_t NowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 // A peer's address, compact enough to keep in every connection.
@@ -108,6 +119,7 @@ struct Connection {
   uint32_t sent = 0;
   uint32_t replies = 0;
   int64_t opened = 0;
+  int64_t asked = 0;  // when the request being answered was whole, in microseconds
   int64_t deadline = 0;
   DeadlineQueue* queue = nullptr;
   Connection* prev = nullptr;
@@ -176,14 +188,6 @@ void WriteLog(FILE* log, const char* format, va_list args) {
   std::fputs(line, log);
 }
 
-void Log(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Log(FILE* log, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  WriteLog(log, format, args);
-  va_end(args);
-}
-
 // What the loops share.
 struct Shared {
   Shared(const ServerOptions& o, FILE* f) : options(o), log(f) {}
@@ -191,6 +195,8 @@ struct Shared {
   FILE* log;
   size_t maxConnections = 0;
   std::atomic<size_t> open{0};
+  std::atomic<bool> stopping{false};
+  Metrics metrics;
   std::shared_ptr<const ReplySet> Replies() {
     std::lock_guard<std::mutex> lock(repliesLock);
     return replies;
@@ -221,6 +227,8 @@ class Server {
   void Run();
   // From the main thread: the first call stops the loop gently, the second at once.
   void AskToStop() { eventfd_write(m_wake, 1); }
+  // When the loop last turned (NowMs), for /health.
+  int64_t LastTurn() const { return m_heartbeat.load(std::memory_order_relaxed); }
 
  private:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -255,6 +263,7 @@ class Server {
   bool m_stopping = false;
   bool m_stopNow = false;
   int64_t m_stopDeadline = 0;
+  std::atomic<int64_t> m_heartbeat{NowMs()};
   // Tags that tell the listener and the wake-up descriptor from connections.
   char m_listenTag = 0, m_wakeTag = 0;
 };
@@ -289,6 +298,7 @@ void Server::Run() {
   epoll_event events[kEpollBatch];
   for (;;) {
     m_now = NowMs();
+    m_heartbeat.store(m_now, std::memory_order_relaxed);
     if (m_stopping && (m_open == 0 || m_stopNow || m_now >= m_stopDeadline)) break;
     std::fflush(m_shared.log);
     const int ready = epoll_wait(m_epoll, events, kEpollBatch, NextTimeoutMs());
@@ -317,7 +327,10 @@ void Server::Run() {
     for (Connection* c : m_closed) delete c;
     m_closed.clear();
   }
-  while (m_sending.head) Close(m_sending.head, "dropped: the server stopped before the reply was sent");
+  while (m_sending.head) {
+    m_shared.metrics.repliesDropped.fetch_add(1, std::memory_order_relaxed);
+    Close(m_sending.head, "dropped: the server stopped before the reply was sent");
+  }
   for (DeadlineQueue* q : {&m_requests, &m_holding, &m_lingering})
     while (q->head) Close(q->head, "closed: the server stopped");
   std::fflush(m_shared.log);
@@ -329,8 +342,7 @@ int Server::NextTimeoutMs() const {
     if (q->head) next = std::min(next, q->head->deadline);
   if (m_acceptPausedUntil) next = std::min(next, m_acceptPausedUntil);
   if (m_stopping) next = std::min(next, m_stopDeadline);
-  if (next == INT64_MAX) return -1;
-  return static_cast<int>(std::clamp<int64_t>(next - m_now, 0, 60000));
+  return static_cast<int>(std::clamp<int64_t>(next - m_now, 0, kLongestTurnMs));
 }
 
 void Server::AcceptAll() {
@@ -350,7 +362,9 @@ void Server::AcceptAll() {
       return;
     }
     const Peer peer = PeerOf(address);
+    m_shared.metrics.accepted.fetch_add(1, std::memory_order_relaxed);
     if (m_shared.open.load() >= m_shared.maxConnections) {
+      m_shared.metrics.Refused(Refusal::Limit);
       Log("refused %s: %zu connections open, the limit", PeerText(peer).c_str(), m_shared.maxConnections);
       close(fd);
       continue;
@@ -359,6 +373,7 @@ void Server::AcceptAll() {
       std::lock_guard<std::mutex> lock(m_shared.addressLock);
       size_t& count = m_shared.perAddress[AddressKey(peer)];
       if (count >= m_options.maxPerAddress) {
+        m_shared.metrics.Refused(Refusal::Limit);
         Log("refused %s: %zu connections open from its address, the limit", PeerText(peer).c_str(),
             m_options.maxPerAddress);
         close(fd);
@@ -419,6 +434,7 @@ bool Server::HandleBuffered(Connection* c) {
     if (c->received < kLengthHeader) return true;
     const uint32_t length = net_read_length_header(c->request, kLengthHeader);
     if (length + kLengthHeader > kMaxRequestRecord) {
+      m_shared.metrics.Refused(Refusal::Oversized);
       Log("oversized request from %s (%u bytes announced, at most %zu taken): closing", PeerText(c->peer).c_str(),
           length, kMaxRequestRecord - kLengthHeader);
       Close(c, "dropped: oversized request");
@@ -459,11 +475,13 @@ void Server::OnRequest(Connection* c, const unsigned char* body, uint32_t length
   std::string pairs;
   switch (CheckRequest(body, length, &pairs)) {
     case RequestCheck::Foreign:
+      m_shared.metrics.Refused(Refusal::Garbage);
       Log("unexpected record from %s (%u bytes, first byte %d): closing", peer.c_str(), length,
           length ? body[0] : -1);
       Close(c, "dropped: not a file-information request");
       return;
     case RequestCheck::Malformed:
+      m_shared.metrics.Refused(Refusal::Garbage);
       Log("malformed request from %s (%u bytes): closing", peer.c_str(), length);
       Close(c, "dropped: malformed request");
       return;
@@ -486,6 +504,7 @@ void Server::OnRequest(Connection* c, const unsigned char* body, uint32_t length
       break;
   }
   c->reply = m_shared.Replies();
+  c->asked = NowUs();
   if (m_options.mode == ReplyMode::Data)
     Log("request from %s (pairs:%s): answering %zu chunks", peer.c_str(), pairs.c_str(), c->reply->records);
   c->sent = 0;
@@ -499,17 +518,20 @@ void Server::SendMore(Connection* c) {
     const ssize_t put = send(c->fd, wire.data() + c->sent, wire.size() - c->sent, MSG_NOSIGNAL);
     if (put > 0) {
       c->sent += static_cast<uint32_t>(put);
+      m_shared.metrics.bytesSent.fetch_add(static_cast<uint64_t>(put), std::memory_order_relaxed);
       moved = true;
     } else if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (moved) MoveTo(c, Phase::Sending, m_sending);  // progress restarts the stall limit
       Watch(c, EPOLLOUT);
       return;
     } else if (put < 0 && errno != EINTR) {
+      m_shared.metrics.repliesDropped.fetch_add(1, std::memory_order_relaxed);
       Close(c, "dropped: the client went away during the reply (" + std::string(std::strerror(errno)) + ")");
       return;
     }
   }
   ++c->replies;
+  m_shared.metrics.FetchDone(NowUs() - c->asked);
   c->reply.reset();
   if (m_stopping) {
     shutdown(c->fd, SHUT_WR);
@@ -555,6 +577,8 @@ void Server::ExpireDeadlines() {
   for (DeadlineQueue* q : {&m_requests, &m_sending, &m_holding, &m_lingering}) {
     while (q->head && q->head->deadline <= m_now) {
       Connection* c = q->head;
+      if (q == &m_requests) m_shared.metrics.Refused(Refusal::Timeout);
+      if (q == &m_sending) m_shared.metrics.repliesDropped.fetch_add(1, std::memory_order_relaxed);
       std::string detail = c->phase == Phase::Sending
                                ? "sent " + std::to_string(c->sent) + " of " + std::to_string(c->reply->wire.size())
                                : "received " + std::to_string(c->received);
@@ -614,15 +638,15 @@ size_t RaiseDescriptorLimit() {
 // A listener on the options' address and the given port; -1 after logging
 // why not. Several loops share a port with SO_REUSEPORT, and only then: one
 // loop alone must not be able to share its port with a server started twice.
-int Listen(const ServerOptions& options, uint16_t port, bool sharePort, FILE* log) {
+int Listen(const std::string& host, uint16_t port, bool sharePort, FILE* log) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(options.bindHost.c_str(), std::to_string(port).c_str(), &hints, &found);
+  const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (resolved != 0) {
-    Log(log, "cannot listen on %s:%u (%s)", options.bindHost.c_str(), port, gai_strerror(resolved));
+    LogLine(log, "cannot listen on %s:%u (%s)", host.c_str(), port, gai_strerror(resolved));
     return -1;
   }
   int listener = -1, error = 0;
@@ -639,36 +663,29 @@ int Listen(const ServerOptions& options, uint16_t port, bool sharePort, FILE* lo
     if (fd >= 0) close(fd);
   }
   freeaddrinfo(found);
-  if (listener < 0) Log(log, "cannot listen on %s:%u (%s)", options.bindHost.c_str(), port, std::strerror(error));
+  if (listener < 0) LogLine(log, "cannot listen on %s:%u (%s)", host.c_str(), port, std::strerror(error));
   return listener;
-}
-
-uint16_t LocalPort(int fd) {
-  sockaddr_storage local{};
-  socklen_t size = sizeof local;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
-  return PeerOf(local).port;
 }
 
 void LogStart(const Shared& shared, const ReplySet& replies, unsigned port) {
   const ServerOptions& o = shared.options;
   switch (o.mode) {
     case ReplyMode::Data:
-      Log(shared.log, "serving %s (%zu bytes in %zu chunks of up to %zu bytes) on %s:%u", o.listFile.c_str(),
+      LogLine(shared.log, "serving %s (%zu bytes in %zu chunks of up to %zu bytes) on %s:%u", o.listFile.c_str(),
           replies.listSize, replies.records, replies.chunkSize, o.bindHost.c_str(), port);
       break;
     case ReplyMode::Status:
-      Log(shared.log, "answering with a status on %s:%u", o.bindHost.c_str(), port);
+      LogLine(shared.log, "answering with a status on %s:%u", o.bindHost.c_str(), port);
       break;
     case ReplyMode::Silent:
-      Log(shared.log, "never answering on %s:%u", o.bindHost.c_str(), port);
+      LogLine(shared.log, "never answering on %s:%u", o.bindHost.c_str(), port);
       break;
     case ReplyMode::BadRecord:
-      Log(shared.log, "answering with a bad record on %s:%u", o.bindHost.c_str(), port);
+      LogLine(shared.log, "answering with a bad record on %s:%u", o.bindHost.c_str(), port);
       break;
   }
   const std::string perAddress = o.maxPerAddress ? std::to_string(o.maxPerAddress) : "any number";
-  Log(shared.log,
+  LogLine(shared.log,
       "limits: %zu connections%s, %s per address, %d %s, a backlog of %d; a request within %s, a stalled reply "
       "for %s; %zu bytes per connection besides the kernel's socket buffers",
       shared.maxConnections, shared.maxConnections < o.maxConnections ? " (all the descriptor limit allows)" : "",
@@ -680,24 +697,116 @@ void Reload(Shared& shared) {
   std::string error;
   std::shared_ptr<const ReplySet> fresh = PrepareReplies(shared.options, &error);
   if (!fresh) {
-    Log(shared.log, "reload failed, still serving the previous list: %s", error.c_str());
+    shared.metrics.reloadsFailed.fetch_add(1, std::memory_order_relaxed);
+    LogLine(shared.log, "reload failed, still serving the previous list: %s", error.c_str());
     return;
   }
+  shared.metrics.reloadsOk.fetch_add(1, std::memory_order_relaxed);
   shared.SetReplies(fresh);
   if (shared.options.mode == ReplyMode::Data)
-    Log(shared.log, "reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", shared.options.listFile.c_str(),
+    LogLine(shared.log, "reloaded %s: %zu bytes in %zu chunks of up to %zu bytes", shared.options.listFile.c_str(),
         fresh->listSize, fresh->records, fresh->chunkSize);
   else
-    Log(shared.log, "reload asked: nothing to reload without a list");
+    LogLine(shared.log, "reload asked: nothing to reload without a list");
 }
 
-// The main thread's part: start the loops, then take the signals until they
-// have all ended.
+// --watch: inotify on the list's folder. wren-publish renames a new
+// filelist.dat into place (IN_MOVED_TO); a list copied over the old one is
+// whole at IN_CLOSE_WRITE. A folder that is itself moved away or removed is
+// watched again once there is one under its name.
+class ListWatch {
+ public:
+  explicit ListWatch(const std::string& listFile) {
+    const size_t slash = listFile.rfind('/');
+    m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : listFile.substr(0, slash);
+    m_name = slash == std::string::npos ? listFile : listFile.substr(slash + 1);
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  }
+  ~ListWatch() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  ListWatch(const ListWatch&) = delete;
+  ListWatch& operator=(const ListWatch&) = delete;
+
+  // False (with errno) when the folder cannot be watched.
+  bool Start() { return m_fd >= 0 && Watch(); }
+  int Fd() const { return m_fd; }
+  bool Watching() const { return m_wd >= 0; }
+  const std::string& Folder() const { return m_folder; }
+
+  // Takes the waiting events; true when the list may have been replaced.
+  bool Changed() {
+    bool changed = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t got = read(m_fd, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (event->wd != m_wd) continue;
+        if ((event->mask & (IN_MOVED_TO | IN_CLOSE_WRITE)) && event->len && m_name == event->name) changed = true;
+        if (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_IGNORED)) {
+          // The name now leads elsewhere, or nowhere: follow the name, not the folder.
+          if (!(event->mask & IN_IGNORED)) inotify_rm_watch(m_fd, m_wd);
+          m_wd = -1;
+          changed |= Watch();
+        }
+      }
+    }
+    return changed;
+  }
+
+  // For a folder that went away: true once it is watched again (the list in
+  // it may then be a new one).
+  bool Rewatch() { return !Watching() && Watch(); }
+
+ private:
+  bool Watch() {
+    m_wd = inotify_add_watch(m_fd, m_folder.c_str(),
+                             IN_MOVED_TO | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR);
+    return m_wd >= 0;
+  }
+
+  std::string m_folder, m_name;
+  int m_fd = -1;
+  int m_wd = -1;
+};
+
+MetricsView ViewOf(Shared& shared) {
+  MetricsView view;
+  view.open = shared.open.load();
+  view.maxConnections = shared.maxConnections;
+  view.stopping = shared.stopping.load();
+  view.threads = shared.options.threads;
+  view.haveList = shared.options.mode == ReplyMode::Data;
+  const std::shared_ptr<const ReplySet> replies = shared.Replies();
+  view.listBytes = replies->listSize;
+  view.listSha256 = replies->sha256;
+  view.listLoadedAt = replies->loadedAt;
+  return view;
+}
+
+// Why the server should get no new clients, or nothing when it may.
+std::string HealthOf(Shared& shared, const std::vector<std::unique_ptr<Server>>& loops) {
+  if (shared.stopping.load()) return "stopping";
+  const int64_t now = NowMs();
+  for (size_t i = 0; i < loops.size(); ++i)
+    if (now - loops[i]->LastTurn() > kHealthyTurnMs)
+      return "event loop " + std::to_string(i + 1) + " has not turned for " +
+             std::to_string(now - loops[i]->LastTurn()) + " ms";
+  if (shared.open.load() >= shared.maxConnections)
+    return "at the connection limit (" + std::to_string(shared.maxConnections) + ")";
+  return std::string();
+}
+
+// The main thread's part: start the loops, then take the signals (and the
+// list folder's changes) until they have all ended.
 int Serve(Shared& shared) {
   std::string error;
   std::shared_ptr<const ReplySet> replies = PrepareReplies(shared.options, &error);
   if (!replies) {
-    Log(shared.log, "%s", error.c_str());
+    LogLine(shared.log, "%s", error.c_str());
     return 1;
   }
   shared.SetReplies(replies);
@@ -710,12 +819,12 @@ int Serve(Shared& shared) {
   std::vector<std::unique_ptr<Server>> loops;
   uint16_t port = shared.options.port;
   for (int i = 0; i < shared.options.threads; ++i) {
-    const int listener = Listen(shared.options, port, sharePort, shared.log);
+    const int listener = Listen(shared.options.bindHost, port, sharePort, shared.log);
     if (listener < 0) return 1;
     port = LocalPort(listener);  // a free port picked for the first loop serves the others too
     loops.push_back(std::make_unique<Server>(shared, listener));
     if (!loops.back()->Prepare()) {
-      Log(shared.log, "cannot set up the event loop (%s)", std::strerror(errno));
+      LogLine(shared.log, "cannot set up the event loop (%s)", std::strerror(errno));
       return 1;
     }
   }
@@ -730,10 +839,28 @@ int Serve(Shared& shared) {
   const int signals = signalfd(-1, &mask, SFD_CLOEXEC);
   const int ended = eventfd(0, EFD_CLOEXEC);  // written when a loop has ended
   if (signals < 0 || ended < 0) {
-    Log(shared.log, "cannot take the signals (%s)", std::strerror(errno));
+    LogLine(shared.log, "cannot take the signals (%s)", std::strerror(errno));
     return 1;
   }
+  std::unique_ptr<MetricsServer> metrics;
+  if (!shared.options.metricsHost.empty()) {
+    metrics = std::make_unique<MetricsServer>([&shared] { return FormatMetrics(shared.metrics, ViewOf(shared)); },
+                                              [&shared, &loops] { return HealthOf(shared, loops); }, shared.log);
+    if (!metrics->Listen(shared.options.metricsHost, shared.options.metricsPort)) return 1;
+  }
+  std::unique_ptr<ListWatch> watch;
+  if (shared.options.watch) {
+    watch = std::make_unique<ListWatch>(shared.options.listFile);
+    if (!watch->Start()) {
+      LogLine(shared.log, "cannot watch %s for a new list (%s)", watch->Folder().c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
   LogStart(shared, *replies, port);
+  if (metrics)
+    LogLine(shared.log, "metrics on http://%s:%u/metrics, health on /health", shared.options.metricsHost.c_str(),
+            metrics->Port());
+  if (watch) LogLine(shared.log, "watching %s for a new list", watch->Folder().c_str());
   std::fflush(shared.log);  // the loops flush on their own turns; this thread's lines must not wait for them
 
   std::vector<std::thread> threads;
@@ -742,28 +869,56 @@ int Serve(Shared& shared) {
       loop->Run();
       eventfd_write(ended, 1);
     });
+  if (metrics) metrics->Start();
   for (size_t running = threads.size(); running > 0;) {
-    pollfd waits[2] = {{signals, POLLIN, 0}, {ended, POLLIN, 0}};
-    if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
+    pollfd waits[3] = {{signals, POLLIN, 0}, {ended, POLLIN, 0}, {watch ? watch->Fd() : -1, POLLIN, 0}};
+    // A folder that went away is looked for again every second.
+    if (poll(waits, 3, watch && !watch->Watching() ? 1000 : -1) < 0 && errno != EINTR) break;
+    if (watch && ((waits[2].revents & POLLIN) ? watch->Changed() : watch->Rewatch())) {
+      LogLine(shared.log, "%s was replaced: reading it again", shared.options.listFile.c_str());
+      Reload(shared);
+      std::fflush(shared.log);
+    }
     eventfd_t count = 0;
     if ((waits[1].revents & POLLIN) && eventfd_read(ended, &count) == 0) running -= std::min<size_t>(count, running);
     signalfd_siginfo info{};
     if ((waits[0].revents & POLLIN) && read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      if (info.ssi_signo == SIGHUP)
+      if (info.ssi_signo == SIGHUP) {
         Reload(shared);
-      else
+      } else {
+        shared.stopping = true;
         for (auto& loop : loops) loop->AskToStop();
+      }
       std::fflush(shared.log);
     }
   }
   for (std::thread& t : threads) t.join();
+  if (metrics) metrics->Stop();
   close(signals);
   close(ended);
-  Log(shared.log, "stopped");
+  LogLine(shared.log, "stopped");
   return 0;
 }
 
 }  // namespace
+
+void LogLine(FILE* log, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLog(log, format, args);
+  va_end(args);
+}
+
+int ListenOn(const std::string& host, uint16_t port, bool sharePort, FILE* log) {
+  return Listen(host, port, sharePort, log);
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+  return PeerOf(local).port;
+}
 
 int RunServer(const ServerOptions& options, FILE* log) {
   Shared shared(options, log);

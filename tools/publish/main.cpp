@@ -9,16 +9,24 @@
 #include <vector>
 
 #include "publish/publish.h"
+#include "publish/publish_folder.h"
 
 namespace {
 
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: wren-publish --host HOST[:PORT] --installer NAME [options] SOURCE OUTPUT\n"
+               "       wren-publish prune OUTPUT --keep N [--dry-run]\n"
                "       wren-publish keygen FILE\n"
                "\n"
                "Turns the game files in SOURCE into the publish folder OUTPUT: part files under\n"
                "OUTPUT/files/ for an HTTP server, and OUTPUT/filelist.dat for wren-fileinfo-server.\n"
+               "Publishing again into the same OUTPUT writes only the part files that are not\n"
+               "there yet; the parts of earlier publications stay for the players still\n"
+               "fetching them, and their lists under OUTPUT/publications/.\n"
+               "\n"
+               "prune removes the part files that none of the last N publications (nor the one\n"
+               "served now) uses, and the lists of the older ones. --dry-run only tells.\n"
                "\n"
                "keygen makes a new signing key pair: FILE holds the private key (readable by\n"
                "you only; keep it safe), FILE.pub the public key that starters are built with.\n"
@@ -37,8 +45,9 @@ void Usage(FILE* out) {
                "                      one more than the serial already in OUTPUT if that is\n"
                "                      larger); must be greater than the serial already in OUTPUT\n"
                "\n"
-               "Names are converted from UTF-8 to code page 932. OUTPUT appears only when\n"
-               "everything succeeded; an earlier publish in OUTPUT is replaced.\n");
+               "Names are converted from UTF-8 to code page 932. filelist.dat and manifest.dat\n"
+               "are replaced last, each in one step, only when everything else succeeded; a\n"
+               "publish that fails leaves the previous publication as it was.\n");
 }
 
 bool ParseUnsigned(const char* text, uint32_t* value) {
@@ -72,6 +81,51 @@ int KeyGen(const char* file) {
   }
 }
 
+// "1 234 567": byte counts of publications are read by people.
+std::string Grouped(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, " ");
+  return digits;
+}
+
+int PruneCommand(int argc, char** argv) {
+  const char* output = nullptr;
+  std::optional<uint32_t> keep;
+  bool dryRun = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    uint32_t value = 0;
+    if (arg == "--keep" && i + 1 < argc && ParseUnsigned(argv[i + 1], &value)) {
+      keep = value;
+      ++i;
+    } else if (arg == "--dry-run") {
+      dryRun = true;
+    } else if (!output && (arg.empty() || arg[0] != '-')) {
+      output = argv[i];
+    } else {
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (!output || !keep) {
+    Usage(stderr);
+    return 2;
+  }
+  try {
+    const wren_tools::PruneSummary s = wren_tools::Prune(output, *keep, dryRun);
+    const char* verb = dryRun ? "would remove" : "removed";
+    std::printf("kept %zu publications (from %s on) and the list served now: %zu part files, %s bytes\n",
+                s.publicationsKept, s.oldestKept.empty() ? "-" : s.oldestKept.c_str(), s.partsKept,
+                Grouped(s.bytesKept).c_str());
+    std::printf("%s %zu publications: %zu part files, %s bytes\n", verb, s.publicationsRemoved, s.partsRemoved,
+                Grouped(s.bytesRemoved).c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "wren-publish: %s\n", e.what());
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,6 +136,7 @@ int main(int argc, char** argv) {
     }
     return KeyGen(argv[2]);
   }
+  if (argc >= 2 && std::strcmp(argv[1], "prune") == 0) return PruneCommand(argc, argv);
   wren_tools::PublishOptions options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
@@ -147,11 +202,13 @@ int main(int argc, char** argv) {
 
   try {
     const wren_tools::PublishSummary s = wren_tools::Publish(options);
-    std::printf("published %zu files in %zu parts (%zu kept unpacked), %llu bytes in part files, file list %zu bytes",
-                s.files, s.parts, s.rawParts, static_cast<unsigned long long>(s.partBytes), s.listBytes);
+    std::printf("published %zu files in %zu parts (%zu kept unpacked), %s bytes in part files, file list %zu bytes",
+                s.files, s.parts, s.rawParts, Grouped(s.partBytes).c_str(), s.listBytes);
     if (s.serial) std::printf(", signed, serial %llu", static_cast<unsigned long long>(*s.serial));
     std::printf("\n");
-    std::printf("into %s\n", options.output.c_str());
+    std::printf("written %zu part files, %s bytes; kept %zu already there, %s bytes\n", s.partsWritten,
+                Grouped(s.bytesWritten).c_str(), s.partsKept, Grouped(s.bytesKept).c_str());
+    std::printf("publication %s in %s\n", s.publication.c_str(), options.output.c_str());
     return 0;
   } catch (const wren_tools::PublishError& e) {
     std::fprintf(stderr, "wren-publish: %s\n", e.what());

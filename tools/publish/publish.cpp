@@ -14,6 +14,7 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <sstream>
 #include <system_error>
 
 #include "common/list_limits.h"
@@ -23,6 +24,7 @@
 #include "engine/filelist_writer.h"
 #include "engine/packed.h"
 #include "engine/records.h"
+#include "publish/publish_folder.h"
 #include "trust/key_text.h"
 #include "trust/manifest.h"
 #include "trust/sha256.h"
@@ -41,9 +43,9 @@ struct SourceFile {
   fs::path path;
   std::string relative;  // UTF-8, '/' between folders: for messages and patterns
   std::string listName;  // code page 932, '\' between folders
-  std::vector<std::string> remoteFolders;
-  std::string remoteStem;  // the part files' name before the disambiguator and part number
-  std::vector<std::string> remoteNames;  // one per part, filled once the part count is known
+  std::string remoteFolder;  // where its part files go: "files/<folders>/"
+  std::string remoteStem;    // the part files' names start with it
+  size_t partCount = 0;
 };
 
 // ASCII letters folded to lower case, double-byte characters as they are:
@@ -134,8 +136,9 @@ std::vector<SourceFile> ScanSource(const fs::path& root) {
     file.path = entry.path();
     file.relative = shown;
     file.listName = ListName(relative, shown);
+    file.remoteFolder = std::string(kPartsFolder) + "/";
     for (const fs::path& component : relative.parent_path())
-      file.remoteFolders.push_back(UrlSafeName(*Utf8ToCp932(component.string())));
+      file.remoteFolder += UrlSafeName(*Utf8ToCp932(component.string())) + "/";
     file.remoteStem = UrlSafeName(*Utf8ToCp932(relative.filename().string()));
     files.push_back(std::move(file));
   }
@@ -159,29 +162,101 @@ std::string PartSuffix(size_t index) {
   return text;
 }
 
-// Gives every part a remote name. All part files end up side by side in the
-// starter's download folder under the last component of their remote name,
-// so those components must differ (ignoring case) across the whole list; a
-// clash gets "~2", "~3", ... before the part number.
-void AssignRemoteNames(SourceFile& file, size_t partCount, std::set<std::string>& usedLocalNames) {
-  std::string folder = std::string(kPartsFolder) + "/";
-  for (const std::string& component : file.remoteFolders) folder += component + "/";
-  for (unsigned n = 1;; ++n) {
-    const std::string stem = file.remoteStem + (n == 1 ? "" : "~" + std::to_string(n));
-    std::vector<std::string> locals;
-    for (size_t i = 0; i < partCount; ++i) locals.push_back(FoldCase(stem + PartSuffix(i)));
-    if (std::any_of(locals.begin(), locals.end(), [&](const std::string& l) { return usedLocalNames.count(l); }))
-      continue;
-    usedLocalNames.insert(locals.begin(), locals.end());
-    file.remoteNames.clear();
-    for (size_t i = 0; i < partCount; ++i) {
-      const std::string remote = folder + stem + PartSuffix(i);
-      if (remote.size() > MAX_LIST_NAME || !IsSafeFileName(DeriveLocalName("/", remote)))
-        Fail("\"" + file.relative + "\": no part file name of at most " + std::to_string(MAX_LIST_NAME) +
-             " bytes can be made for it");
-      file.remoteNames.push_back(remote);
+// The digest in a part's name: the first 16 hex digits of the SHA-256 of
+// its stored bytes. Identical bytes keep their name from one publication to
+// the next, and a name never stands for other bytes, so a starter part-way
+// through an earlier publication (and every cache on the way) still gets
+// the bytes its list promises.
+constexpr size_t kDigestBytesInName = 8;
+constexpr size_t kNameTail = 4 + 1 + 2 * kDigestBytesInName;  // ".pNN" "." digest
+
+std::string Hex(const CSha256::Digest& digest, size_t bytes = CSha256::kSize) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < bytes; ++i) {
+    text += kHex[digest[i] >> 4];
+    text += kHex[digest[i] & 15];
+  }
+  return text;
+}
+
+std::string NameDigest(const std::vector<unsigned char>& stored) {
+  return Hex(CSha256::Of(stored.data(), stored.size()), kDigestBytesInName);
+}
+
+// What packing made of a part's content in the folder's earlier
+// publications, so that a republish packs only the parts that changed: with
+// zlib at its best level, packing costs far more than reading and hashing.
+// Each publication keeps its own as publications/<name>/packing.txt, one
+// line per part that was offered to zlib: the SHA-256 of the content, the
+// digest in the part's name, the stored size and CRC-32, and 1 when packing
+// did not help (the part is stored raw). The part file must still be there
+// with that size for an entry to count.
+constexpr const char* kPackingFileName = "packing.txt";
+
+struct Packing {
+  std::string digest;  // as in the part's name
+  uint32_t size = 0;
+  uint32_t crc = 0;
+  bool raw = false;
+};
+
+class PackingMemo {
+ public:
+  void Load(const fs::path& output) {
+    for (const Publication& p : ListPublications(output)) {
+      const std::optional<std::vector<unsigned char>> bytes =
+          ReadFileStart(output / kPublicationsFolder / p.name / kPackingFileName, kMaxMemoBytes, "the packing memo");
+      if (!bytes || bytes->size() > kMaxMemoBytes) continue;
+      std::istringstream in(std::string(bytes->begin(), bytes->end()));
+      std::string content, digest;
+      unsigned long long size = 0;
+      unsigned long crc = 0;
+      int raw = 0;
+      for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        if (fields >> content >> digest >> size >> std::hex >> crc >> std::dec >> raw && content.size() == 64 &&
+            digest.size() == 2 * kDigestBytesInName && size <= UINT32_MAX && crc <= UINT32_MAX && raw >= 0 && raw <= 1)
+          m_known[content] = {digest, static_cast<uint32_t>(size), static_cast<uint32_t>(crc), raw == 1};
+      }
     }
-    return;
+  }
+  const Packing* Find(const std::string& content) const {
+    auto it = m_known.find(content);
+    return it == m_known.end() ? nullptr : &it->second;
+  }
+  void Note(const std::string& content, const Packing& packing) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %s %u %08x %d\n", content.c_str(), packing.digest.c_str(), packing.size,
+                  packing.crc, packing.raw ? 1 : 0);
+    m_text.insert(m_text.end(), line, line + std::strlen(line));
+  }
+  const std::vector<unsigned char>& Text() const { return m_text; }
+
+ private:
+  static constexpr size_t kMaxMemoBytes = 64u << 20;
+  std::map<std::string, Packing> m_known;
+  std::vector<unsigned char> m_text;
+};
+
+// The remote name of one part: "files/<folders>/<stem>.pNN.<digest>". All
+// part files end up side by side in the starter's download folder under the
+// last component of their remote name, so those must differ (ignoring case)
+// across the whole list: two files of one name with the same bytes get "~2",
+// "~3", ... after the stem. A stem too long for the list's name limit is cut;
+// the digest keeps the name apart.
+std::string PartName(const SourceFile& file, size_t index, const std::string& digest,
+                     std::set<std::string>& usedLocalNames) {
+  for (unsigned n = 1;; ++n) {
+    const std::string tail = (n == 1 ? "" : "~" + std::to_string(n)) + PartSuffix(index) + "." + digest;
+    if (file.remoteFolder.size() + tail.size() >= MAX_LIST_NAME)
+      Fail("\"" + file.relative + "\": no part file name of at most " + std::to_string(MAX_LIST_NAME) +
+           " bytes can be made for it");
+    const std::string local = file.remoteStem.substr(0, MAX_LIST_NAME - file.remoteFolder.size() - tail.size()) + tail;
+    if (!usedLocalNames.insert(FoldCase(local)).second) continue;
+    if (!IsSafeFileName(local))
+      Fail("\"" + file.relative + "\": its part file name \"" + local + "\" is not a safe file name on Windows");
+    return file.remoteFolder + local;
   }
 }
 
@@ -233,43 +308,13 @@ class FileReader {
 void WriteNewFile(const fs::path& path, const void* data, size_t size, mode_t mode = 0644) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) Fail("cannot create \"" + path.string() + "\": " + ErrnoText(errno));
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t put = write(fd, bytes + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      const int err = errno;
-      close(fd);
-      Fail("cannot write \"" + path.string() + "\": " + ErrnoText(err));
-    }
-    done += static_cast<size_t>(put);
+  try {
+    WriteAll(fd, data, size, path);
+  } catch (const PublishError&) {
+    close(fd);
+    throw;
   }
   if (close(fd) != 0) Fail("cannot write \"" + path.string() + "\": " + ErrnoText(errno));
-}
-
-// The start of a file, at most limit + 1 bytes of it (more than limit: the
-// file is longer than it may be), or nothing when it does not exist.
-std::optional<std::vector<unsigned char>> ReadFileStart(const fs::path& path, size_t limit, const std::string& what) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return std::nullopt;
-  if (fd < 0) Fail("cannot open " + what + " \"" + path.string() + "\": " + ErrnoText(errno));
-  std::vector<unsigned char> bytes(limit + 1);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int err = errno;
-      close(fd);
-      Fail("cannot read " + what + " \"" + path.string() + "\": " + ErrnoText(err));
-    }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  close(fd);
-  bytes.resize(done);
-  return bytes;
 }
 
 void Wipe(void* data, size_t size) {
@@ -283,11 +328,12 @@ uint32_t Crc(const void* data, size_t size) {
   return crc.GetValue();
 }
 
-// Reads one source file part by part, writes the part files under root and
-// returns the record that describes them; sets *sha256 to the hash of the
-// whole file unless it is null.
-CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& root, const PublishOptions& options,
-                       PublishSummary& summary, CSha256::Digest* sha256) {
+// Reads one source file part by part, stores the part files in the publish
+// folder and returns the record that describes them; sets *sha256 to the
+// hash of the whole file unless it is null.
+CCheckFile PublishFile(const SourceFile& source, uint64_t size, PublishFolder& folder, const PublishOptions& options,
+                       std::set<std::string>& usedLocalNames, PackingMemo& memo, PublishSummary& summary,
+                       CSha256::Digest* sha256) {
   FileReader reader(source);
   const struct statx st = reader.Status();
   if (st.stx_size != size) Fail("\"" + source.relative + "\" changed while it was published");
@@ -307,7 +353,7 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
   if (sha256) wholeSha.emplace();
   std::vector<unsigned char> content;
   uint64_t remaining = size;
-  for (const std::string& remoteName : source.remoteNames) {
+  for (size_t index = 0; index < source.partCount; ++index) {
     const size_t partSize = static_cast<size_t>(std::min<uint64_t>(remaining, options.partSize));
     reader.Read(content, partSize);
     remaining -= partSize;
@@ -317,23 +363,37 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
     CDLFileInfo part;
     part.m_dwCrc = Crc(content.data(), content.size());
     part.m_dwSize = static_cast<uint32_t>(partSize);
-    part.m_strRemoteName = remoteName;
-    std::vector<unsigned char> packed;
-    if (!raw) packed = PackBuffer(content.data(), content.size());
-    // Packing that does not make the part smaller only costs the starter time.
-    const bool keepRaw = raw || packed.size() >= content.size();
-    const std::vector<unsigned char>& stored = keepRaw ? content : packed;
-    part.m_wFlags = keepRaw ? FILE_FLAG_RAW : 0;
-    part.m_dwPackedCrc = Crc(stored.data(), stored.size());
-    part.m_dwPackedSize = static_cast<uint32_t>(stored.size());
-
-    const fs::path partPath = root / remoteName;
-    fs::create_directories(partPath.parent_path());
-    WriteNewFile(partPath, stored.data(), stored.size());
+    Packing packing;
+    bool stored = false;
+    const std::string contentKey = raw ? std::string() : Hex(CSha256::Of(content.data(), content.size()));
+    if (const Packing* known = raw ? nullptr : memo.Find(contentKey)) {
+      packing = *known;
+      part.m_strRemoteName = PartName(source, index, packing.digest, usedLocalNames);
+      stored = folder.HasPart(part.m_strRemoteName, packing.size);
+    }
+    if (!stored) {
+      std::vector<unsigned char> packed;
+      if (!raw) packed = PackBuffer(content.data(), content.size());
+      // Packing that does not make the part smaller only costs the starter time.
+      const bool keepRaw = raw || packed.size() >= content.size();
+      const std::vector<unsigned char>& bytes = keepRaw ? content : packed;
+      const std::string digest = NameDigest(bytes);
+      if (part.m_strRemoteName.empty() || digest != packing.digest)
+        part.m_strRemoteName = PartName(source, index, digest, usedLocalNames);
+      packing = {digest, static_cast<uint32_t>(bytes.size()), Crc(bytes.data(), bytes.size()), keepRaw};
+      if (folder.StorePart(part.m_strRemoteName, bytes)) {
+        ++summary.partsWritten;
+        summary.bytesWritten += bytes.size();
+      }
+    }
+    if (!raw) memo.Note(contentKey, packing);
+    part.m_wFlags = packing.raw ? FILE_FLAG_RAW : 0;
+    part.m_dwPackedCrc = packing.crc;
+    part.m_dwPackedSize = packing.size;
 
     ++summary.parts;
-    summary.rawParts += keepRaw ? 1 : 0;
-    summary.partBytes += stored.size();
+    summary.rawParts += packing.raw ? 1 : 0;
+    summary.partBytes += packing.size;
     file.m_aParts.push_back(std::move(part));
   }
   reader.ExpectEnd();
@@ -347,29 +407,8 @@ CCheckFile PublishFile(const SourceFile& source, uint64_t size, const fs::path& 
   return file;
 }
 
-// A folder beside the output, removed again unless it was moved into place.
-class TempFolder {
- public:
-  explicit TempFolder(const fs::path& output) {
-    std::string pattern = (output.parent_path() / ("." + output.filename().string() + ".publish-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) Fail("cannot create a folder beside \"" + output.string() + "\": " + ErrnoText(errno));
-    m_path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!m_path.empty()) fs::remove_all(m_path, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const fs::path& Path() const { return m_path; }
-
- private:
-  fs::path m_path;
-};
-
-// Where the output may go: not overlapping the source, and replacing nothing
-// but an empty folder or an earlier publish.
+// Where the output may go: not overlapping the source, and into nothing but
+// an empty folder or an earlier publish.
 void CheckOutputPlace(const fs::path& source, const fs::path& output) {
   if (IsWithin(output, source) || IsWithin(source, output))
     Fail("the publish folder \"" + output.string() + "\" and the source folder \"" + source.string() +
@@ -380,27 +419,6 @@ void CheckOutputPlace(const fs::path& source, const fs::path& output) {
   if (!fs::is_directory(status) ||
       !(fs::is_empty(output, ec) || fs::is_regular_file(output / kListFileName, ec)))
     Fail("\"" + output.string() + "\" exists and is not a publish folder; remove it or choose another");
-}
-
-// Moves the finished folder into place. An earlier publish is swapped out in
-// one step where the file system can, so a server never sees no folder.
-void PlaceOutput(const fs::path& temp, const fs::path& output) {
-  std::error_code ec;
-  if (!fs::exists(fs::symlink_status(output, ec))) {
-    if (rename(temp.c_str(), output.c_str()) != 0)
-      Fail("cannot move the publish folder into place: " + ErrnoText(errno));
-    return;
-  }
-  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, output.c_str(), RENAME_EXCHANGE) == 0) return;  // temp now holds the old one
-  if (errno != EINVAL && errno != ENOSYS) Fail("cannot move the publish folder into place: " + ErrnoText(errno));
-  const fs::path old = temp.string() + ".old";
-  if (rename(output.c_str(), old.c_str()) != 0) Fail("cannot move the old publish folder away: " + ErrnoText(errno));
-  if (rename(temp.c_str(), output.c_str()) != 0) {
-    const int err = errno;
-    rename(old.c_str(), output.c_str());
-    Fail("cannot move the publish folder into place: " + ErrnoText(err));
-  }
-  fs::remove_all(old, ec);
 }
 
 // What a signed publication needs before anything is written: the key and
@@ -510,7 +528,6 @@ PublishSummary Publish(const PublishOptions& options) {
     signing.emplace();
     signing->seed = ReadSigningKey(options.signingKey);
     if (!ed25519::PublicKeyOf(signing->seed, &signing->key)) Fail("cannot derive the public key: libgcrypt failed");
-    signing->serial = ChooseSerial(options.serial, EarlierSerial(output, signing->key));
   } else if (options.serial) {
     Fail("a serial needs a signing key");
   }
@@ -531,7 +548,6 @@ PublishSummary Publish(const PublishOptions& options) {
     installer = it->listName;
   }
   std::vector<uint64_t> sizes;
-  std::set<std::string> usedLocalNames;
   for (SourceFile& file : files) {
     const uint64_t size = fs::file_size(file.path, ec);
     if (ec) Fail("cannot read the size of \"" + file.relative + "\": " + ec.message());
@@ -545,20 +561,29 @@ PublishSummary Publish(const PublishOptions& options) {
            std::to_string(kMaxPartsPerFile) + " are allowed: choose a part size of at least " +
            std::to_string(needed) + " bytes");
     }
-    AssignRemoteNames(file, static_cast<size_t>(partCount), usedLocalNames);
+    if (file.remoteFolder.size() + 1 + kNameTail > MAX_LIST_NAME)
+      Fail("\"" + file.relative + "\": no part file name of at most " + std::to_string(MAX_LIST_NAME) +
+           " bytes can be made for it");
+    file.partCount = static_cast<size_t>(partCount);
     sizes.push_back(size);
   }
 
   fs::create_directories(output.parent_path(), ec);
   if (ec) Fail("cannot create \"" + output.parent_path().string() + "\": " + ec.message());
-  TempFolder temp(output);
+  PublishFolder folder(output);
+  // Under the lock: no other publish can move the serial on meanwhile.
+  if (signing) signing->serial = ChooseSerial(options.serial, EarlierSerial(output, signing->key));
   PublishSummary summary;
   CFileListWriter writer(options.leadNumber, base, installer);
   CManifest manifest;
+  std::set<std::string> usedLocalNames;
+  PackingMemo memo;
+  memo.Load(output);
   try {
     for (size_t i = 0; i < files.size(); ++i) {
       CSha256::Digest sha256{};
-      writer.AddFile(PublishFile(files[i], sizes[i], temp.Path(), options, summary, signing ? &sha256 : nullptr));
+      writer.AddFile(PublishFile(files[i], sizes[i], folder, options, usedLocalNames, memo, summary,
+                                 signing ? &sha256 : nullptr));
       manifest.m_files.push_back({static_cast<uint32_t>(sizes[i]), sha256});
     }
   } catch (const fs::filesystem_error& e) {
@@ -567,24 +592,42 @@ PublishSummary Publish(const PublishOptions& options) {
     Fail("out of memory; try a smaller part size");
   }
   summary.files = files.size();
+  summary.partsKept = summary.parts - summary.partsWritten;
+  summary.bytesKept = summary.partBytes - summary.bytesWritten;
 
   const std::vector<unsigned char> list = writer.BuildPacked();
   if (list.size() > kMaxListBytes)
     Fail("the packed file list is " + std::to_string(list.size()) + " bytes; the file-information session carries " +
          "at most " + std::to_string(kMaxListBytes) + " bytes: publish fewer files or shorter names");
   summary.listBytes = list.size();
-  WriteNewFile(temp.Path() / kListFileName, list.data(), list.size());
+  std::vector<uint8_t> signedManifest;
   if (signing) {
     manifest.m_qwSerial = signing->serial;
     manifest.m_listSha256 = CSha256::Of(list.data(), list.size());
-    const std::vector<uint8_t> signedManifest = BuildSignedManifest(manifest, signing->seed);
+    signedManifest = BuildSignedManifest(manifest, signing->seed);
     if (signedManifest.empty()) Fail("cannot sign the manifest of " + std::to_string(files.size()) + " files");
-    WriteNewFile(temp.Path() / kManifestName, signedManifest.data(), signedManifest.size());
     summary.serial = signing->serial;
   }
-  // mkdtemp made the folder private; the HTTP server may run as another user.
-  chmod(temp.Path().c_str(), 0755);
-  PlaceOutput(temp.Path(), output);
+
+  // The parts are on the disk before any list names them; then the history,
+  // and last what the servers read: a publish that fails before the list is
+  // renamed into place leaves the previous publication served and whole.
+  folder.Sync();
+  std::vector<PublishFolder::NamedBytes> recorded = {{kListFileName, &list}, {kPackingFileName, &memo.Text()}};
+  if (signing) recorded.push_back({kManifestName, &signedManifest});
+  summary.publication = folder.RecordPublication(recorded);
+  folder.Replace(kListFileName, list);
+  folder.Commit();
+  // Right after the list, so that a starter with the publisher's key meets a
+  // list and a manifest of different publications only in this moment.
+  try {
+    if (signing)
+      folder.Replace(kManifestName, signedManifest);
+    else
+      folder.Remove(kManifestName);  // a manifest of an earlier publication would not sign this list
+  } catch (const PublishError& e) {
+    Fail(std::string(e.what()) + " (the new filelist.dat is in place: publish again)");
+  }
   return summary;
 }
 

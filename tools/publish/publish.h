@@ -2,11 +2,13 @@
 // HTTP server hands out and the packed file-list data the file-information
 // server sends to the starter.
 //
-// Publish folder layout:
+// Publish folder layout (publish_folder.h has how it lives on across publications):
 //   filelist.dat       the packed file-list data
 //   manifest.dat       a signed publication only: the publisher's signed
 //                      hashes of filelist.dat and of every file (trust/manifest.h)
-//   files/...          the part files, one folder level per folder of the game
+//   files/...          the part files, one folder level per folder of the game,
+//                      named <name>.pNN.<digest of the bytes>
+//   publications/      the lists of the publications made into the folder
 #pragma once
 
 #include <cstdint>
@@ -29,7 +31,7 @@ inline constexpr const char* kPublicKeySuffix = ".pub";  // the public key file 
 
 struct PublishOptions {
   std::filesystem::path source;  // the game's files
-  std::filesystem::path output;  // the publish folder, replaced as a whole
+  std::filesystem::path output;  // the publish folder: made, or published into
   std::string host;              // host[:port] of the HTTP server
   std::string urlPath = "/";     // where the publish folder is served on it
   std::string installer;         // relative to source, '/' or '\' between folders
@@ -46,9 +48,14 @@ struct PublishSummary {
   size_t parts = 0;
   size_t rawParts = 0;
   uint64_t contentBytes = 0;
-  uint64_t partBytes = 0;
+  uint64_t partBytes = 0;     // of all the publication's part files
+  size_t partsWritten = 0;    // part files that were not in the folder yet
+  uint64_t bytesWritten = 0;
+  size_t partsKept = 0;       // part files already there from an earlier publication
+  uint64_t bytesKept = 0;
   size_t listBytes = 0;  // packed file-list data
   std::optional<uint64_t> serial;  // of manifest.dat, for a signed publication
+  std::string publication;         // its folder under publications/
 };
 
 // Every reason a folder cannot be published; what() is the message shown.
@@ -57,10 +64,13 @@ class PublishError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Builds the publish folder in a temporary folder beside options.output and
-// moves it into place only when everything succeeded, so a server never sees
-// a half-written publish folder. An existing output folder is replaced only
-// when it is empty or holds a previous publish (filelist.dat).
+// Publishes into options.output (made when missing; an existing folder must
+// be empty or hold an earlier publish): writes the part files that are not
+// there yet, records the publication under publications/, then replaces
+// filelist.dat and manifest.dat, each by an atomic rename. Until the list is
+// renamed into place nothing that is served changes; a publish that fails
+// before then removes what it wrote. Parts of earlier publications stay
+// until Prune removes them.
 //
 // With a signing key the folder also gets manifest.dat. Its serial is
 // options.serial, which must be greater than the serial of a manifest already

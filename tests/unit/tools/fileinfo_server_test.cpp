@@ -12,15 +12,21 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/list_limits.h"
+#include "trust/sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -70,9 +76,14 @@ class ServerProcess {
     return m_port != 0;
   }
 
-  // Reads output until it holds text; false at the end of the output or after the guard.
-  bool WaitForLog(const std::string& text) {
-    while (m_log.find(text) == std::string::npos) {
+  // Reads output until it holds text (count times); false at the end of the output or after the guard.
+  bool WaitForLog(const std::string& text, size_t count = 1) {
+    auto seen = [&] {
+      size_t n = 0;
+      for (size_t at = m_log.find(text); at != std::string::npos; at = m_log.find(text, at + 1)) ++n;
+      return n;
+    };
+    while (seen() < count) {
       pollfd p{m_out, POLLIN, 0};
       if (poll(&p, 1, kHangGuardMs) <= 0) return false;
       char buffer[4096];
@@ -128,6 +139,7 @@ class Client {
     if (m_fd >= 0) close(m_fd);
   }
   bool connected() const { return m_fd >= 0; }
+  size_t received() const { return m_received; }
 
   bool Send(const Bytes& bytes) { return send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
 
@@ -141,6 +153,7 @@ class Client {
       const ssize_t got = recv(m_fd, buffer, std::min(sizeof buffer, n - out.size()), 0);
       if (got <= 0) return std::nullopt;
       out.insert(out.end(), buffer, buffer + got);
+      m_received += static_cast<size_t>(got);
     }
     return out;
   }
@@ -175,6 +188,7 @@ class Client {
 
  private:
   int m_fd = -1;
+  size_t m_received = 0;
 };
 
 struct Reply {
@@ -612,6 +626,247 @@ TEST_F(FileInfoServerTest, ThreadsShareThePortTheReloadAndTheStop) {
   for (auto& c : clients) EXPECT_EQ(FetchList(*c), after);
   EXPECT_EQ(server.Signal(SIGTERM), 0) << server.log();
   EXPECT_NE(server.log().find("stopped"), std::string::npos) << server.log();
+}
+
+// ---- Figures and health (--metrics), and --watch ----
+
+struct HttpReply {
+  int status = 0;
+  std::string body;
+};
+
+// One request to the metrics listener, the way a scraper or a load balancer asks.
+HttpReply HttpGet(uint16_t port, const std::string& request) {
+  Client client(port);
+  EXPECT_TRUE(client.Send(Bytes(request.begin(), request.end())));
+  const Bytes bytes = client.ReadToEnd();
+  const std::string text(bytes.begin(), bytes.end());
+  HttpReply reply;
+  if (text.rfind("HTTP/1.1 ", 0) == 0) reply.status = std::atoi(text.c_str() + 9);
+  const size_t body = text.find("\r\n\r\n");
+  if (body != std::string::npos) reply.body = text.substr(body + 4);
+  return reply;
+}
+
+uint16_t MetricsPort(ServerProcess& server) {
+  const std::string marker = "metrics on http://127.0.0.1:";
+  if (!server.WaitForLog(marker)) return 0;
+  return static_cast<uint16_t>(std::atoi(server.log().c_str() + server.log().find(marker) + marker.size()));
+}
+
+// Prometheus text read back: every sample by its name and labels, and each
+// family's type. A sample whose family has no HELP and TYPE line fails.
+struct Scrape {
+  std::map<std::string, double> samples;
+  std::map<std::string, std::string> types;
+
+  explicit Scrape(const std::string& text) {
+    std::istringstream in(text);
+    std::map<std::string, int> described;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("# HELP ", 0) == 0) {
+        ++described[line.substr(7, line.find(' ', 7) - 7)];
+      } else if (line.rfind("# TYPE ", 0) == 0) {
+        const std::string name = line.substr(7, line.find(' ', 7) - 7);
+        types[name] = line.substr(line.rfind(' ') + 1);
+        ++described[name];
+      } else {
+        const size_t space = line.rfind(' ');
+        EXPECT_NE(space, std::string::npos) << line;
+        if (space == std::string::npos) continue;
+        const std::string key = line.substr(0, space);
+        char* end = nullptr;
+        const double value = std::strtod(line.c_str() + space + 1, &end);
+        EXPECT_EQ(*end, '\0') << line;
+        EXPECT_TRUE(samples.emplace(key, value).second) << "twice: " << key;
+        std::string family = key.substr(0, key.find('{'));
+        for (const char* suffix : {"_bucket", "_sum", "_count"})
+          if (!types.count(family) && family.size() > std::strlen(suffix) &&
+              family.compare(family.size() - std::strlen(suffix), std::string::npos, suffix) == 0)
+            family.resize(family.size() - std::strlen(suffix));
+        EXPECT_EQ(described[family], 2) << "no HELP and TYPE for " << key;
+      }
+    }
+  }
+  double operator[](const std::string& key) const {
+    auto it = samples.find(key);
+    EXPECT_NE(it, samples.end()) << key;
+    return it == samples.end() ? -1 : it->second;
+  }
+};
+
+std::string Hex(const CSha256::Digest& digest) {
+  std::string out;
+  char two[3];
+  for (uint8_t b : digest) {
+    std::snprintf(two, sizeof two, "%02x", b);
+    out += two;
+  }
+  return out;
+}
+
+TEST_F(FileInfoServerTest, MetricsCountWhatHappened) {
+  const Bytes list = RandomBytes(5000), next = RandomBytes(3000);
+  const std::string path = ListFile(list);
+  const double started = static_cast<double>(std::time(nullptr));
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--metrics", "127.0.0.1:0", "--request-timeout", "0.3", "--max-connections", "3", path}))
+      << server.log();
+  const uint16_t metrics = MetricsPort(server);
+  ASSERT_NE(metrics, 0) << server.log();
+  EXPECT_EQ(HttpGet(metrics, "GET /health HTTP/1.0\r\n\r\n").status, 200);
+
+  size_t received = 0;
+  {
+    Client client(server.port());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(FetchList(client), list);
+    received = client.received();
+  }
+  ASSERT_TRUE(server.WaitForLog("closed by the client")) << server.log();
+  Client oversized(server.port()), garbage(server.port());
+  ASSERT_TRUE(oversized.Send({0x01, 0x00}));
+  ASSERT_TRUE(garbage.Send({0x00, 0x03, 0x18, 0x00, 0x00}));
+  ASSERT_TRUE(server.WaitForLog("oversized request")) << server.log();
+  ASSERT_TRUE(server.WaitForLog("unexpected record")) << server.log();
+  {
+    // Three connections that never ask fill the limit; a fourth is refused;
+    // the three are dropped on the request time-out.
+    Client a(server.port()), b(server.port()), c(server.port());
+    Client refused(server.port());
+    EXPECT_TRUE(refused.ClosedByPeer());
+    ASSERT_TRUE(server.WaitForLog("no complete request within", 3)) << server.log();
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(next.data()), static_cast<std::streamsize>(next.size()));
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reloaded")) << server.log();
+  fs::rename(path, path + ".away");
+  server.Send(SIGHUP);
+  ASSERT_TRUE(server.WaitForLog("reload failed")) << server.log();
+
+  const HttpReply reply = HttpGet(metrics, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_EQ(reply.status, 200);
+  const Scrape m(reply.body);
+  EXPECT_EQ(m["wren_fileinfo_connections_open"], 0);
+  EXPECT_EQ(m["wren_fileinfo_connections_max"], 3);
+  EXPECT_EQ(m["wren_fileinfo_connections_accepted_total"], 7);
+  EXPECT_EQ(m["wren_fileinfo_fetches_total"], 3);
+  EXPECT_EQ(m["wren_fileinfo_sent_bytes_total"], received);
+  EXPECT_EQ(m["wren_fileinfo_refused_total{kind=\"timeout\"}"], 3);
+  EXPECT_EQ(m["wren_fileinfo_refused_total{kind=\"oversized\"}"], 1);
+  EXPECT_EQ(m["wren_fileinfo_refused_total{kind=\"garbage\"}"], 1);
+  EXPECT_EQ(m["wren_fileinfo_refused_total{kind=\"limit\"}"], 1);
+  EXPECT_EQ(m["wren_fileinfo_replies_dropped_total"], 0);
+  EXPECT_EQ(m["wren_fileinfo_reloads_total{result=\"ok\"}"], 1);
+  EXPECT_EQ(m["wren_fileinfo_reloads_total{result=\"failed\"}"], 1);
+  EXPECT_EQ(m["wren_fileinfo_list_bytes"], next.size());
+  EXPECT_EQ(m["wren_fileinfo_list_info{sha256=\"" + Hex(CSha256::Of(next.data(), next.size())) + "\"}"], 1);
+  EXPECT_GE(m["wren_fileinfo_list_loaded_timestamp_seconds"], started);
+  EXPECT_LE(m["wren_fileinfo_list_loaded_timestamp_seconds"], static_cast<double>(std::time(nullptr)) + 1);
+  EXPECT_EQ(m["wren_fileinfo_stopping"], 0);
+  EXPECT_EQ(m["wren_fileinfo_threads"], 1);
+  EXPECT_EQ(m.types.at("wren_fileinfo_fetches_total"), "counter");
+  EXPECT_EQ(m.types.at("wren_fileinfo_connections_open"), "gauge");
+  // The histogram: cumulative buckets up to +Inf, which is the count.
+  EXPECT_EQ(m.types.at("wren_fileinfo_fetch_duration_seconds"), "histogram");
+  double previous = 0;
+  size_t buckets = 0;
+  for (const auto& [key, value] : m.samples)
+    if (key.rfind("wren_fileinfo_fetch_duration_seconds_bucket{", 0) == 0) ++buckets;
+  EXPECT_GE(buckets, 5u);
+  for (const char* le : {"0.0005", "0.001", "0.01", "0.1", "1", "10", "+Inf"}) {
+    const double value = m[std::string("wren_fileinfo_fetch_duration_seconds_bucket{le=\"") + le + "\"}"];
+    EXPECT_GE(value, previous) << le;
+    previous = value;
+  }
+  EXPECT_EQ(previous, 3);
+  EXPECT_EQ(m["wren_fileinfo_fetch_duration_seconds_count"], 3);
+  EXPECT_GT(m["wren_fileinfo_fetch_duration_seconds_sum"], 0);
+
+  struct Case {
+    const char* request;
+    int status;
+  } cases[] = {
+      {"HEAD /metrics HTTP/1.0\r\n\r\n", 200},
+      {"GET /health?x=1 HTTP/1.0\r\n\r\n", 200},
+      {"GET /other HTTP/1.0\r\n\r\n", 404},
+      {"POST /metrics HTTP/1.0\r\n\r\n", 405},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HttpGet(metrics, c.request).status, c.status) << c.request;
+  EXPECT_TRUE(HttpGet(metrics, "HEAD /metrics HTTP/1.0\r\n\r\n").body.empty());
+}
+
+// From SIGTERM on, /health says 503 so that a load balancer sends new
+// clients elsewhere while the replies in flight finish.
+TEST_F(FileInfoServerTest, HealthTurnsUnavailableWhenStopping) {
+  const Bytes list = RandomBytes(3000);
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--metrics", "127.0.0.1:0", "--shutdown-grace", "30", "--request-timeout", "30",
+                            ListFile(list)}))
+      << server.log();
+  const uint16_t metrics = MetricsPort(server);
+  ASSERT_NE(metrics, 0) << server.log();
+  Client waiting(server.port());  // has not asked yet: the server waits for it
+  ASSERT_TRUE(server.WaitForLog("metrics on"));
+  server.Send(SIGTERM);
+  ASSERT_TRUE(server.WaitForLog("stopping:")) << server.log();
+  const HttpReply health = HttpGet(metrics, "GET /health HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(health.status, 503);
+  EXPECT_EQ(health.body, "stopping\n");
+  EXPECT_EQ(Scrape(HttpGet(metrics, "GET /metrics HTTP/1.0\r\n\r\n").body)["wren_fileinfo_stopping"], 1);
+  EXPECT_EQ(FetchList(waiting), list);
+}
+
+TEST_F(FileInfoServerTest, WatchReadsTheListAgainWhenItIsReplaced) {
+  const fs::path folder = m_dir / "publish";
+  fs::create_directories(folder);
+  const fs::path path = folder / "filelist.dat";
+  auto write = [](const fs::path& to, const Bytes& bytes) {
+    std::ofstream(to, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  write(path, RandomBytes(100));
+  ServerProcess server;
+  ASSERT_TRUE(server.Start({"--watch", path.string()})) << server.log();
+  ASSERT_TRUE(server.WaitForLog("watching " + folder.string())) << server.log();
+
+  struct Case {
+    const char* what;
+    std::function<void(const Bytes&)> replace;
+  } cases[] = {
+      {"renamed into place, as wren-publish does",
+       [&](const Bytes& b) {
+         write(folder / ".tmp-1", b);  // another file of the folder: no reload
+         fs::rename(folder / ".tmp-1", path);
+       }},
+      {"written over", [&](const Bytes& b) { write(path, b); }},
+      {"the whole folder replaced",
+       [&](const Bytes& b) {
+         fs::create_directories(m_dir / "new");
+         write(m_dir / "new" / "filelist.dat", b);
+         fs::rename(folder, m_dir / "old");
+         fs::rename(m_dir / "new", folder);
+       }},
+      {"renamed into the new folder", [&](const Bytes& b) {
+         write(folder / "next.dat", b);
+         fs::rename(folder / "next.dat", path);
+       }},
+  };
+  size_t reloads = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes bytes = RandomBytes(200 + 100 * reloads);
+    c.replace(bytes);
+    ASSERT_TRUE(server.WaitForLog("reloaded " + path.string(), ++reloads)) << server.log();
+    Client client(server.port());
+    EXPECT_EQ(FetchList(client), bytes);
+  }
+  EXPECT_EQ(server.Signal(SIGTERM), 0);
+  size_t replaced = 0;
+  for (size_t at = server.log().find("was replaced"); at != std::string::npos;
+       at = server.log().find("was replaced", at + 1))
+    ++replaced;
+  EXPECT_EQ(replaced, reloads) << server.log();
 }
 
 }  // namespace

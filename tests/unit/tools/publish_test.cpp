@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -19,6 +20,7 @@
 #include "engine/filelist.h"
 #include "engine/packed.h"
 #include "publish/publish.h"
+#include "publish/publish_folder.h"
 #include "trust/key_text.h"
 #include "trust/manifest.h"
 #include "trust/sha256.h"
@@ -232,18 +234,258 @@ TEST_F(PublishTest, RawPolicyKeepsChosenFilesUnpacked) {
   }
 }
 
-TEST_F(PublishTest, RepublishReplacesTheEarlierFolder) {
-  WriteText(options.source / "old.txt", "old");
-  Publish(options);
-  ASSERT_TRUE(fs::exists(options.output / "files/old.txt.p00"));
+// ---- Publishing again into the same folder ----
 
+// Every regular file below a folder, by its path relative to it.
+std::map<std::string, Bytes> Snapshot(const fs::path& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(folder).generic_string()] = ReadFile(entry.path());
+  return files;
+}
+
+// The parts of a list by target file: their remote names in order.
+std::map<std::string, std::vector<std::string>> PartNames(const fs::path& publishFolder, const fs::path& list) {
+  std::map<std::string, std::vector<std::string>> names;
+  const Bytes packed = ReadFile(list);
+  unsigned char* data = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(UnpackBuffer(packed.data(), packed.size(), &data, &size), UNPACK_OK);
+  CCheckerCore core;
+  EXPECT_EQ(core.ParseFileList(data, size), 0);
+  FreeUnpacked(data);
+  for (const auto& file : core.m_listFiles)
+    for (const CDLFileInfo& part : file->m_aParts) {
+      names[file->m_strName].push_back(part.m_strRemoteName);
+      EXPECT_TRUE(fs::exists(publishFolder / part.m_strRemoteName)) << part.m_strRemoteName;
+    }
+  return names;
+}
+
+std::vector<std::string> PublicationFolders(const fs::path& output) {
+  std::vector<std::string> names;
+  for (const Publication& p : ListPublications(output)) names.push_back(p.name);
+  return names;
+}
+
+TEST_F(PublishTest, PartNamesFollowTheBytesAcrossPublications) {
+  const Bytes world = RandomBytes(64 * 1024 * 3, 1);  // three parts
+  WriteFile(options.source / "data/world.pak", world);
+  WriteFile(options.source / "data/readme.txt", TextBytes(100));
+  WriteFile(options.source / "readme.txt", TextBytes(100));  // same name and bytes elsewhere
+  WriteFile(options.source / "music.ogg", RandomBytes(1000, 2));
+  const std::string longName = std::string(240, 'n') + ".bin";  // the part name must be cut to fit
+  WriteFile(options.source / longName, RandomBytes(10, 3));
+  Publish(options);
+  const auto first = PartNames(options.output, options.output / kListFileName);
+  const std::map<std::string, Bytes> firstFiles = Snapshot(options.output / kPartsFolder);
+
+  Bytes changed = world;
+  changed[64 * 1024 + 5] ^= 1;  // only the second part
+  WriteFile(options.source / "data/world.pak", changed);
+  WriteFile(options.source / "music.ogg", RandomBytes(1000, 4));
+  Publish(options);
+  const auto second = PartNames(options.output, options.output / kListFileName);
+
+  // Readable: folder and stem first, then the part number and 16 hex digits.
+  const std::vector<std::string>& worldParts = first.at("data\\world.pak");
+  for (size_t i = 0; i < worldParts.size(); ++i)
+    EXPECT_EQ(worldParts[i].substr(0, 24), "files/data/world.pak.p0" + std::to_string(i)) << worldParts[i];
+  EXPECT_EQ(worldParts[0].size(), std::string("files/data/world.pak.p00.").size() + 16);
+  EXPECT_EQ(first.at("readme.txt")[0].substr(0, 18), "files/readme.txt~2") << "the local names must differ";
+  EXPECT_LE(first.at(longName)[0].size(), MAX_LIST_NAME);
+
+  // Same bytes, same name; other bytes, another name.
+  const std::vector<std::string>& newWorld = second.at("data\\world.pak");
+  EXPECT_EQ(newWorld[0], worldParts[0]);
+  EXPECT_NE(newWorld[1], worldParts[1]);
+  EXPECT_EQ(newWorld[2], worldParts[2]);
+  EXPECT_NE(second.at("music.ogg"), first.at("music.ogg"));
+  for (const char* same : {"data\\readme.txt", "readme.txt", "MarloSetup.exe"}) EXPECT_EQ(second.at(same), first.at(same));
+  EXPECT_EQ(second.at(longName), first.at(longName));
+  // Every name of the first publication still holds the bytes it held.
+  for (const auto& [name, bytes] : firstFiles) EXPECT_EQ(ReadFile(options.output / kPartsFolder / name), bytes) << name;
+}
+
+TEST_F(PublishTest, RepublishWritesOnlyThePartsThatAreNotThereYet) {
+  WriteFile(options.source / "data/world.pak", RandomBytes(64 * 1024 * 4, 1));  // four parts
+  WriteFile(options.source / "data/table.txt", TextBytes(70000));             // two packed parts
+  WriteText(options.source / "old.txt", "old");
+  const PublishSummary first = Publish(options);
+  EXPECT_EQ(first.partsWritten, first.parts);
+  EXPECT_EQ(first.bytesWritten, first.partBytes);
+  EXPECT_EQ(first.partsKept, 0u);
+  const Bytes firstList = ReadFile(options.output / kListFileName);
+  const auto firstNames = PartNames(options.output, options.output / kListFileName);
+  struct stat before {};
+  const fs::path kept = options.output / firstNames.at("data\\world.pak")[0];
+  ASSERT_EQ(stat(kept.c_str(), &before), 0);
+  // A part cut short (a copy that went wrong) is written again whole.
+  const fs::path cut = options.output / firstNames.at("data\\world.pak")[3];
+  fs::resize_file(cut, 100);
+
+  // A packed part that is gone: the packing remembered from the first
+  // publication does not stand in for its file. A memo line of garbage is
+  // passed over.
+  const fs::path gone = options.output / firstNames.at("data\\table.txt")[0];
+  const uint64_t goneSize = fs::file_size(gone);
+  fs::remove(gone);
+  std::ofstream(options.output / kPublicationsFolder / PublicationFolders(options.output)[0] / "packing.txt",
+                std::ios::app)
+      << "zz 12 x\n";
+
+  // The same source again: nothing to write but those two parts.
+  const PublishSummary same = Publish(options);
+  EXPECT_EQ(same.partsWritten, 2u);
+  EXPECT_EQ(same.bytesWritten, 64u * 1024 + goneSize);
+  EXPECT_EQ(fs::file_size(cut), 64u * 1024);
+  EXPECT_EQ(ReadFile(options.output / kListFileName), firstList);
+  for (const auto& file : ReadList(options.output)->core.m_listFiles)
+    for (const CDLFileInfo& part : file->m_aParts) EXPECT_EQ(PartContent(options.output, part).size(), part.m_dwSize);
+
+  // One file changed, one gone, one new: only their parts are written.
   fs::remove(options.source / "old.txt");
   WriteText(options.source / "new.txt", "new");
-  Publish(options);
-  EXPECT_FALSE(fs::exists(options.output / "files/old.txt.p00"));
-  EXPECT_TRUE(fs::exists(options.output / "files/new.txt.p00"));
+  WriteFile(options.source / "data/table.txt", TextBytes(70001));
+  const PublishSummary next = Publish(options);
+  EXPECT_EQ(next.partsWritten, 2u);  // table.txt's second part (its first did not change), new.txt's one
+  EXPECT_EQ(next.partsKept, next.parts - 2);
+  EXPECT_EQ(next.bytesKept + next.bytesWritten, next.partBytes);
+  struct stat after {};
+  ASSERT_EQ(stat(kept.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "a part already there was written again";
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+
+  // The earlier lists are kept, the old parts with them.
+  const std::vector<std::string> history = PublicationFolders(options.output);
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(ReadFile(options.output / kPublicationsFolder / history[0] / kListFileName), firstList);
+  EXPECT_EQ(ReadFile(options.output / kPublicationsFolder / history[2] / kListFileName),
+            ReadFile(options.output / kListFileName));
+  PartNames(options.output, options.output / kPublicationsFolder / history[0] / kListFileName);  // all still there
+  EXPECT_EQ(ReadList(options.output)->core.m_listFiles.size(), 4u);
+  // Nothing but the publish folder beside it, nothing temporary in it.
   EXPECT_EQ(std::distance(fs::directory_iterator(options.output.parent_path()), fs::directory_iterator()), 1);
-  EXPECT_EQ(ReadList(options.output)->core.m_listFiles.size(), 2u);
+  for (const auto& [name, bytes] : Snapshot(options.output)) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+TEST_F(PublishTest, FailedRepublishLeavesThePreviousPublicationServedAndWhole) {
+  WriteFile(options.source / "data/world.pak", RandomBytes(64 * 1024 * 2, 1));
+  Publish(options);
+  const std::map<std::string, Bytes> before = Snapshot(options.output);
+
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+    const char* message;
+  } cases[] = {
+      // Fails once every part is written, before the list is: new parts, a list too large.
+      {"list too large",
+       [&] {
+         WriteFile(options.source / "data/world.pak", RandomBytes(64 * 1024 * 2, 2));
+         std::mt19937 gen(3);
+         const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+         for (int i = 0; i < 2000; ++i) {
+           std::string name;
+           for (int k = 0; k < 200; ++k) name += alphabet[gen() % 62];
+           WriteText(options.source / "many" / name, std::to_string(i));
+         }
+       },
+       "at most 262144 bytes"},
+      {"another publish at work",
+       [&] { WriteFile(options.source / "data/world.pak", RandomBytes(64 * 1024 * 2, 4)); }, "another wren-publish"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.spoil();
+    std::optional<PublishFolder> held;
+    if (std::string(c.what) == "another publish at work") held.emplace(options.output);
+    try {
+      Publish(options);
+      ADD_FAILURE() << "published";
+    } catch (const PublishError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    held.reset();
+    EXPECT_EQ(Snapshot(options.output), before);
+    EXPECT_FALSE(fs::exists(options.output / kPartsFolder / "many"));
+  }
+}
+
+TEST_F(PublishTest, PruneKeepsEveryPartTheLastListsNameAndNothingElse) {
+  // Four publications, each changing one of the files.
+  for (unsigned version = 1; version <= 4; ++version) {
+    WriteFile(options.source / ("file" + std::to_string(version % 3) + ".bin"), RandomBytes(64 * 1024 + 10, version));
+    Publish(options);
+  }
+  // Left by a publish killed part-way, and a file of no list at all.
+  WriteText(options.output / kPartsFolder / ".tmp-abc123", "half a part");
+  WriteText(options.output / kPartsFolder / "stray" / "x.p00", "x");
+  const std::vector<std::string> history = PublicationFolders(options.output);
+  ASSERT_EQ(history.size(), 4u);
+
+  auto namedBy = [&](const std::vector<std::string>& lists) {
+    std::set<std::string> names;
+    for (const std::string& p : lists)
+      for (const auto& [file, parts] : PartNames(options.output, options.output / kPublicationsFolder / p / kListFileName))
+        names.insert(parts.begin(), parts.end());
+    return names;
+  };
+  auto partFiles = [&] {
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : Snapshot(options.output / kPartsFolder)) names.insert("files/" + name);
+    return names;
+  };
+  const std::set<std::string> all = partFiles();
+  ASSERT_GT(all.size(), namedBy(history).size());
+
+  // A dry run only counts.
+  const PruneSummary dry = Prune(options.output, 2, true);
+  EXPECT_EQ(partFiles(), all);
+  EXPECT_EQ(PublicationFolders(options.output), history);
+
+  const PruneSummary pruned = Prune(options.output, 2, false);
+  EXPECT_EQ(pruned.partsRemoved, dry.partsRemoved);
+  EXPECT_EQ(pruned.bytesRemoved, dry.bytesRemoved);
+  EXPECT_EQ(pruned.publicationsRemoved, 2u);
+  EXPECT_EQ(pruned.oldestKept, history[2]);
+  EXPECT_EQ(partFiles(), namedBy({history[2], history[3]}));
+  EXPECT_EQ(pruned.partsKept, partFiles().size());
+  EXPECT_EQ(all.size(), pruned.partsKept + pruned.partsRemoved);
+  EXPECT_EQ(PublicationFolders(options.output), (std::vector<std::string>{history[2], history[3]}));
+  EXPECT_FALSE(fs::exists(options.output / kPartsFolder / "stray")) << "an empty folder was left";
+  EXPECT_EQ(ReadList(options.output)->parseResult, 0);
+
+  // --keep 1 still keeps what the list served now names; 0 keeps nothing and is refused.
+  Prune(options.output, 1, false);
+  EXPECT_EQ(partFiles(), namedBy({history[3]}));
+  EXPECT_THROW(Prune(options.output, 0, false), PublishError);
+
+  // A kept list that cannot be read: nothing is removed.
+  WriteFile(options.source / "file0.bin", RandomBytes(100, 9));
+  Publish(options);
+  const std::map<std::string, Bytes> before = Snapshot(options.output);
+  WriteText(options.output / kPublicationsFolder / history[3] / kListFileName, "garbage");
+  EXPECT_THROW(Prune(options.output, 2, false), PublishError);
+  EXPECT_EQ(Snapshot(options.output).size(), before.size());
+}
+
+// A folder published before the history was kept: its list becomes the
+// first publication, so that prune keeps its parts for the players on it.
+TEST_F(PublishTest, EarlierListWithoutHistoryIsRecordedFirst) {
+  WriteText(options.source / "a.txt", "a");
+  Publish(options);
+  const Bytes earlier = ReadFile(options.output / kListFileName);
+  fs::remove_all(options.output / kPublicationsFolder);
+  WriteText(options.source / "a.txt", "b");
+  Publish(options);
+  const std::vector<std::string> history = PublicationFolders(options.output);
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(ReadFile(options.output / kPublicationsFolder / history[0] / kListFileName), earlier);
+  Prune(options.output, 2, false);
+  PartNames(options.output, options.output / kPublicationsFolder / history[0] / kListFileName);
 }
 
 TEST_F(PublishTest, InstallerIsMatchedIgnoringCaseAndSeparators) {
