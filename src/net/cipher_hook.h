@@ -16,6 +16,10 @@ int keyex_start_client(net_conn* c);
 int keyex_client_step(net_conn* c);
 int keyex_server_step(net_conn* c);
 
+// Closes both directions' cipher handles, if set up, and marks them unset.
+// Every release of a connection record calls it.
+void net_conn_cipher_release(net_conn* c);
+
 // Chunk coders chosen by the cipher flags; same contract as the plain ones.
 int net_decode_blowfish(net_conn* c);
 int net_encode_blowfish(net_conn* c);

@@ -98,8 +98,7 @@ void release_resources(net_conn* c) {
   net_buffer_release(&c->ewb);
   c->serial = 0;
   net_array_free(g_net.conn_array, c);
-  c->send_cipher_ready = 0;
-  c->recv_cipher_ready = 0;
+  net_conn_cipher_release(c);
   if (c->state_buffer != nullptr) {
     net_array_free(c->state_buffer_array, c->state_buffer);
     c->state_buffer = nullptr;

@@ -140,8 +140,11 @@ struct net_conn {
   uint8_t send_key[64];
   int32_t send_cipher_ready;
   int32_t recv_cipher_ready;
-  uint8_t send_cipher_state[5000];
-  uint8_t recv_cipher_state[5000];
+  // Each direction's cipher, set up by the encryption unit (crypt.cpp) when
+  // its first chunk passes: a libgcrypt handle and where the decoder is in
+  // a chunk. The key schedule itself lives in libgcrypt's memory.
+  alignas(8) uint8_t send_cipher_state[32];
+  alignas(8) uint8_t recv_cipher_state[32];
   char keyex_generator[16];
   char keyex_private[128];
   char keyex_prime[512];

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "net/array.h"
+#include "net/cipher_hook.h"
 #include "net/conn.h"
 #include "net/osdep.h"
 #include "net/state.h"
@@ -88,6 +89,7 @@ void close_leftover_sockets() {
       if (c->socket >= 0) net_socket_close(c->socket);
       c->socket = -1;
       c->serial = 0;
+      net_conn_cipher_release(c);
     }
   }
   if (g_net.tcpctx_array >= 0) {

@@ -8,6 +8,31 @@
 #include "net/cipher_hook.h"
 #include "net/conn.h"
 #include "net/core.h"
+#include "net/dh.h"
+#include "trust/gcrypt_init.h"
+
+// How the middleware's ciphers sit on libgcrypt's.
+//
+// Blowfish: the textbook (and libgcrypt) reads an 8-byte block as two
+// big-endian 32-bit halves; the middleware has always stored each half
+// little-endian (bytes 0-3 the left half, least significant byte first).
+// Reversing the bytes of every 32-bit word before and after the library
+// call turns one into the other. The key schedule is the textbook's: the
+// key bytes, repeated, folded into the P-array as big-endian words, so the
+// key goes to libgcrypt as it is (1 to 72 bytes). libgcrypt flags about one
+// key in 65 000 as weak (an S-box entry repeated) and would then refuse it;
+// the peers have always used such keys, and the weakness matters only for
+// reduced-round Blowfish, so they are allowed.
+//
+// Rijndael: standard AES-128 with bytes in standard order. What is the
+// middleware's own is the key schedule input: the AES key is derived from
+// the first 16 raw key bytes by net_rijndael_key_from_raw before libgcrypt
+// sees it (longer raw keys are cut to 16 bytes).
+//
+// Both: every block on its own with the same key (ECB), zero padding to
+// whole blocks with at least one padding byte (net_chunk_padded), no IV.
+// The library runs the whole chunk in one call, so it can use its bulk and
+// hardware (AES-NI) paths; the padding is ours, done before the call.
 
 namespace {
 
@@ -29,21 +54,102 @@ void PutBE32(uint8_t* p, int32_t v) {
   p[3] = uint8_t(u);
 }
 
+void Wipe(void* p, size_t n) {
+  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
+  while (n--) *v++ = 0;
+}
+
+// Reverses the bytes of each 32-bit word: the middleware's Blowfish block
+// halves to the textbook's and back.
+void SwapWordBytes(uint8_t* data, int32_t len) {
+  for (int32_t i = 0; i + 4 <= len; i += 4) {
+    std::swap(data[i], data[i + 3]);
+    std::swap(data[i + 1], data[i + 2]);
+  }
+}
+
+uint8_t HalfByte(uint8_t n) { return n < 10 ? n : uint8_t(n - 9); }
+
+int Crypt(const net_cipher_state* state, uint8_t* data, int32_t padded, bool encrypt) {
+  if (state == nullptr || state->handle == nullptr || padded < 0) return -1;
+  if (padded % net_chunk_limits_of(state->kind).block != 0) return -1;
+  if (padded == 0) return 0;
+  const bool blowfish = state->kind == NET_CHUNK_BLOWFISH;
+  if (blowfish) SwapWordBytes(data, padded);
+  // In place: libgcrypt takes a null input as "the output buffer holds it".
+  gcry_error_t err = encrypt ? gcry_cipher_encrypt(state->handle, data, size_t(padded), nullptr, 0)
+                             : gcry_cipher_decrypt(state->handle, data, size_t(padded), nullptr, 0);
+  if (blowfish) SwapWordBytes(data, padded);
+  return err == 0 ? 0 : -1;
+}
+
 }  // namespace
+
+bool net_cipher_available() {
+  static const bool ready = [] {
+    if (!net_keyex_available()) return false;
+    if (gcry_cipher_test_algo(GCRY_CIPHER_BLOWFISH) != 0 || gcry_cipher_test_algo(GCRY_CIPHER_AES128) != 0 ||
+        gcry_md_test_algo(GCRY_MD_SHA1) != 0) {
+      // For instance libgcrypt in FIPS mode, which has no Blowfish.
+      net_log_important("Fatal: libgcrypt offers no Blowfish, AES-128 or SHA-1 here\n");
+      return false;
+    }
+    return true;
+  }();
+  return ready;
+}
 
 const net_chunk_limits& net_chunk_limits_of(net_chunk_cipher kind) {
   return kLimits[kind == NET_CHUNK_RIJNDAEL ? 1 : 0];
 }
 
+void net_rijndael_key_from_raw(const uint8_t* raw, uint8_t* aes_key) {
+  for (int i = 0; i < NET_RIJNDAEL_KEY; ++i)
+    aes_key[i] = uint8_t(HalfByte(raw[i] >> 4) << 4 | HalfByte(raw[i] & 0x0F));
+}
+
+int net_cipher_setup_key(net_chunk_cipher kind, net_cipher_state* state, const uint8_t* cipher_key,
+                         int32_t key_len) {
+  if (state == nullptr) return -1;
+  net_cipher_release(state);
+  const bool blowfish = kind != NET_CHUNK_RIJNDAEL;
+  if (cipher_key == nullptr) return -1;
+  if (blowfish ? (key_len < 1 || key_len > NET_BLOWFISH_KEY_MAX) : key_len != NET_RIJNDAEL_KEY) return -1;
+  if (!InitGcrypt()) return -1;
+  gcry_cipher_hd_t handle = nullptr;
+  if (gcry_cipher_open(&handle, blowfish ? GCRY_CIPHER_BLOWFISH : GCRY_CIPHER_AES128, GCRY_CIPHER_MODE_ECB, 0) != 0)
+    return -1;
+  if (blowfish && gcry_cipher_ctl(handle, GCRYCTL_SET_ALLOW_WEAK_KEY, nullptr, 1) != 0) {
+    gcry_cipher_close(handle);
+    return -1;
+  }
+  gcry_error_t err = gcry_cipher_setkey(handle, cipher_key, size_t(key_len));
+  // With weak keys allowed, libgcrypt still reports one, but sets it.
+  if (err != 0 && !(blowfish && gcry_err_code(err) == GPG_ERR_WEAK_KEY)) {
+    gcry_cipher_close(handle);
+    return -1;
+  }
+  state->handle = handle;
+  state->kind = blowfish ? NET_CHUNK_BLOWFISH : NET_CHUNK_RIJNDAEL;
+  return 0;
+}
+
 int net_cipher_setup(net_chunk_cipher kind, net_cipher_state* state, const uint8_t* key,
                      int32_t key_len) {
-  if (kind == NET_CHUNK_BLOWFISH) return net_blowfish_init(&state->blowfish, key, key_len);
+  if (kind != NET_CHUNK_RIJNDAEL) return net_cipher_setup_key(kind, state, key, key_len);
+  if (state != nullptr) net_cipher_release(state);
   if (key == nullptr || key_len < NET_RIJNDAEL_KEY) return -1;
   uint8_t aes_key[NET_RIJNDAEL_KEY];
   net_rijndael_key_from_raw(key, aes_key);
-  int rc = net_rijndael_init(&state->rijndael, aes_key, NET_RIJNDAEL_KEY);
-  std::memset(aes_key, 0, sizeof aes_key);
+  int rc = net_cipher_setup_key(kind, state, aes_key, NET_RIJNDAEL_KEY);
+  Wipe(aes_key, sizeof aes_key);
   return rc;
+}
+
+void net_cipher_release(net_cipher_state* state) {
+  if (state == nullptr) return;
+  if (state->handle != nullptr) gcry_cipher_close(state->handle);
+  state->handle = nullptr;
 }
 
 int32_t net_chunk_padded(net_chunk_cipher kind, int32_t plain) {
@@ -67,36 +173,27 @@ int net_chunk_check(net_chunk_cipher kind, const uint8_t* in, int32_t len, int32
   return 1;
 }
 
-void net_chunk_encrypt(net_chunk_cipher kind, const net_cipher_state* state, uint8_t* data,
-                       int32_t padded) {
-  if (kind == NET_CHUNK_BLOWFISH) {
-    for (int32_t i = 0; i + NET_BLOWFISH_BLOCK <= padded; i += NET_BLOWFISH_BLOCK)
-      net_blowfish_encrypt(&state->blowfish, data + i);
-  } else {
-    for (int32_t i = 0; i + NET_RIJNDAEL_BLOCK <= padded; i += NET_RIJNDAEL_BLOCK)
-      net_rijndael_encrypt(&state->rijndael, data + i);
-  }
+int net_chunk_encrypt(const net_cipher_state* state, uint8_t* data, int32_t padded) {
+  return Crypt(state, data, padded, true);
 }
 
-void net_chunk_decrypt(net_chunk_cipher kind, const net_cipher_state* state, uint8_t* data,
-                       int32_t padded) {
-  if (kind == NET_CHUNK_BLOWFISH) {
-    for (int32_t i = 0; i + NET_BLOWFISH_BLOCK <= padded; i += NET_BLOWFISH_BLOCK)
-      net_blowfish_decrypt(&state->blowfish, data + i);
-  } else {
-    for (int32_t i = 0; i + NET_RIJNDAEL_BLOCK <= padded; i += NET_RIJNDAEL_BLOCK)
-      net_rijndael_decrypt(&state->rijndael, data + i);
-  }
+int net_chunk_decrypt(const net_cipher_state* state, uint8_t* data, int32_t padded) {
+  return Crypt(state, data, padded, false);
 }
 
-int32_t net_chunk_seal(net_chunk_cipher kind, const net_cipher_state* state, const uint8_t* plain,
-                       int32_t plain_len, uint8_t* out) {
-  int32_t padded = net_chunk_padded(kind, plain_len);
+int32_t net_chunk_seal(const net_cipher_state* state, const uint8_t* plain, int32_t plain_len,
+                       uint8_t* out) {
+  if (state == nullptr || plain_len < 0) return -1;
+  int32_t padded = net_chunk_padded(state->kind, plain_len);
   PutBE32(out, padded);
   PutBE32(out + 4, plain_len);
-  std::memcpy(out + NET_CHUNK_HEADER, plain, static_cast<size_t>(plain_len));
+  if (plain_len > 0) std::memcpy(out + NET_CHUNK_HEADER, plain, static_cast<size_t>(plain_len));
   std::memset(out + NET_CHUNK_HEADER + plain_len, 0, static_cast<size_t>(padded - plain_len));
-  net_chunk_encrypt(kind, state, out + NET_CHUNK_HEADER, padded);
+  if (net_chunk_encrypt(state, out + NET_CHUNK_HEADER, padded) != 0) {
+    // Never leave the plain bytes where a chunk is expected.
+    Wipe(out, static_cast<size_t>(NET_CHUNK_HEADER + padded));
+    return -1;
+  }
   return NET_CHUNK_HEADER + padded;
 }
 
@@ -154,6 +251,8 @@ DirectionState* StateOf(net_conn* c, net_chunk_cipher kind, const Direction& d) 
     c->key_length = NET_RIJNDAEL_KEY;
   int32_t key_len = c->key_length;
   if (key_len > static_cast<int32_t>(sizeof c->recv_key)) return nullptr;
+  // The record holds only the handle; the schedule lives in libgcrypt's
+  // memory until net_conn_cipher_release closes it.
   auto* st = new (d.storage) DirectionState{};
   if (net_cipher_setup(kind, &st->cipher, d.key, key_len) != 0) return nullptr;
   net_log_verbose(d.log_text, c->socket);
@@ -178,7 +277,7 @@ int DecodeChunk(net_conn* c, net_chunk_cipher kind) {
     if (st == nullptr) return NET_ERR_CIPHER;
     net_buffer_consume(&c->erb, nullptr, NET_CHUNK_HEADER);
     auto* body = reinterpret_cast<uint8_t*>(c->erb.data + c->erb.read_offset);
-    net_chunk_decrypt(kind, &st->cipher, body, padded);
+    if (net_chunk_decrypt(&st->cipher, body, padded) != 0) return NET_ERR_CIPHER;
     st->plain_left = plain;
     st->pad_left = padded - plain;
   }
@@ -208,13 +307,20 @@ int EncodeChunk(net_conn* c, net_chunk_cipher kind) {
   DirectionState* st = StateOf(c, kind, Sending(c, kind));
   if (st == nullptr) return NET_ERR_CIPHER;
   uint8_t chunk[NET_CHUNK_HEADER + NET_CHUNK_MAX_PADDED];
-  net_chunk_seal(kind, &st->cipher, net_buffer_peek(&c->wb), plain, chunk);
+  if (net_chunk_seal(&st->cipher, net_buffer_peek(&c->wb), plain, chunk) != size) return NET_ERR_CIPHER;
   net_buffer_consume(&c->wb, nullptr, plain);
   net_buffer_append(&c->ewb, chunk, size);
   return size;
 }
 
 }  // namespace
+
+void net_conn_cipher_release(net_conn* c) {
+  for (const Direction& d : {Receiving(c, NET_CHUNK_BLOWFISH), Sending(c, NET_CHUNK_BLOWFISH)}) {
+    if (DirectionState* st = Existing(d)) net_cipher_release(&st->cipher);
+    *d.ready = 0;
+  }
+}
 
 int net_decode_blowfish(net_conn* c) { return DecodeChunk(c, NET_CHUNK_BLOWFISH); }
 int net_encode_blowfish(net_conn* c) { return EncodeChunk(c, NET_CHUNK_BLOWFISH); }

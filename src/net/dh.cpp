@@ -8,7 +8,6 @@
 #include "net/cipher_hook.h"
 #include "net/conn.h"
 #include "net/core.h"
-#include "net/sha1.h"
 #include "platform/random.h"
 #include "platform/system.h"
 #include "trust/gcrypt_init.h"
@@ -79,24 +78,42 @@ void PutText(uint8_t* out, int32_t* pos, const char* text) {
 
 }  // namespace
 
+bool net_sha1_digest(const void* data, size_t len, uint8_t* digest) {
+  if (!net_keyex_available()) {
+    std::memset(digest, 0, NET_SHA1_SIZE);
+    return false;
+  }
+  gcry_md_hash_buffer(GCRY_MD_SHA1, digest, data, len);
+  return true;
+}
+
 void net_sha1_keygen_from(const net_keygen_inputs& in, char* out, int size) {
   if (out == nullptr || size <= 0) return;
-  uint8_t seed[16];
+  // The hashed bytes: the four numbers little-endian, then the OS bytes.
+  uint8_t seed[16 + sizeof in.os_random];
   PutLE32(seed, in.time_sec);
   PutLE32(seed + 4, in.process_id);
   PutLE32(seed + 8, in.tick_ms);
   PutLE32(seed + 12, in.pseudo_random);
-  net_sha1 sha;
-  net_sha1_init(&sha);
-  net_sha1_update(&sha, seed, sizeof seed);
-  net_sha1_update(&sha, in.os_random, sizeof in.os_random);
-  uint8_t digest[20];
-  net_sha1_final(&sha, digest);
-  char text[41];
-  std::snprintf(text, sizeof text, "%08lx%08lx%08lx%08lx%08lx", static_cast<unsigned long>(sha.h[0]),
-                static_cast<unsigned long>(sha.h[1]), static_cast<unsigned long>(sha.h[2]),
-                static_cast<unsigned long>(sha.h[3]), static_cast<unsigned long>(sha.h[4]));
+  std::memcpy(seed + 16, in.os_random, sizeof in.os_random);
+  uint8_t digest[NET_SHA1_SIZE];
+  bool ok = net_sha1_digest(seed, sizeof seed, digest);
+  // The text is the digest in lowercase hexadecimal: what the middleware's
+  // own SHA-1 printed as its five state words, each "%08lx".
+  static const char kDigits[] = "0123456789abcdef";
+  char text[2 * NET_SHA1_SIZE + 1] = "";
+  if (ok) {
+    for (int i = 0; i < NET_SHA1_SIZE; ++i) {
+      text[2 * i] = kDigits[digest[i] >> 4];
+      text[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    text[2 * NET_SHA1_SIZE] = '\0';
+  }
   std::snprintf(out, static_cast<size_t>(size), "%s", text);
+  // The text is a private exponent.
+  Wipe(seed, sizeof seed);
+  Wipe(digest, sizeof digest);
+  Wipe(text, sizeof text);
 }
 
 void net_sha1_keygen(char* out, int size) {
@@ -288,8 +305,6 @@ bool SetSharedKeys(net_conn* c, const char* peer_public, const char* prime) {
 }
 
 }  // namespace
-
-bool net_cipher_available() { return net_keyex_available(); }
 
 void net_conn_keys_from_hex(net_conn* c, const char* text) {
   // The key length comes from the context and is not checked there when no

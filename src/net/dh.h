@@ -3,6 +3,7 @@
 // and the three messages of the exchange.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr int32_t NET_CRYPT_VERSION = 0;
@@ -29,8 +30,14 @@ extern const char NET_DH_PRIME[];
 // this was built with, and set up (on the first call).
 bool net_keyex_available();
 
-// Writes a fresh private exponent as 40 lowercase hexadecimal digits, cut to
-// size - 1 characters plus a terminator.
+// SHA-1 (FIPS 180-1) of len bytes, by libgcrypt, into 20 bytes. False, with
+// the digest zeroed, when libgcrypt cannot be used.
+constexpr int NET_SHA1_SIZE = 20;
+bool net_sha1_digest(const void* data, size_t len, uint8_t* digest);
+
+// Writes a fresh private exponent as 40 lowercase hexadecimal digits (the
+// SHA-1 of the inputs below), cut to size - 1 characters plus a
+// terminator; "" when libgcrypt cannot be used.
 void net_sha1_keygen(char* out, int size);
 
 // The inputs of one exponent, split out so tests can pin them.

@@ -1,6 +1,5 @@
 // wren-publish: makes a publish folder from a folder of game files.
-#include <cctype>
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +35,7 @@ void Usage(FILE* out) {
                "  --path /URL/PATH/   where OUTPUT is served on that server (default /)\n"
                "  --installer NAME    the installer's path inside SOURCE (required)\n"
                "  --part-size N[K|M]  split files larger than this (default 4M, at most 1024M)\n"
-               "  --lead N            the list's leading number (default 1)\n"
+               "  --lead N            the list's leading number, 0 to 4294967295 (default 1)\n"
                "  --raw PATTERN       store files whose path matches PATTERN unpacked (repeatable)\n"
                "  --raw-all           store every file unpacked\n"
                "  --sign KEYFILE      sign the publication with the private key in KEYFILE:\n"
@@ -48,26 +47,6 @@ void Usage(FILE* out) {
                "Names are converted from UTF-8 to code page 932. filelist.dat and manifest.dat\n"
                "are replaced last, each in one step, only when everything else succeeded; a\n"
                "publish that fails leaves the previous publication as it was.\n");
-}
-
-bool ParseUnsigned(const char* text, uint32_t* value) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, 10);
-  if (!*text || *end || errno || v > UINT32_MAX || text[0] == '-') return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
-
-// Digits only: strtoull would also take " -1" and wrap it to 2^64 - 1.
-bool ParseSerial(const char* text, uint64_t* value) {
-  if (!std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, 10);
-  if (*end || errno) return false;
-  *value = v;
-  return true;
 }
 
 int KeyGen(const char* file) {
@@ -167,10 +146,15 @@ int main(int argc, char** argv) {
       options.partSize = *size;
     } else if (arg == "--lead") {
       const char* text = value();
-      if (!ParseUnsigned(text, &options.leadNumber)) {
-        std::fprintf(stderr, "wren-publish: bad leading number \"%s\"\n", text);
+      const std::optional<uint64_t> lead = wren_tools::ParsePlainNumber(text, UINT32_MAX);
+      if (!lead) {
+        std::fprintf(stderr,
+                     "wren-publish: bad leading number \"%s\": --lead wants a whole number from 0 to %lu, in "
+                     "digits only\n",
+                     text, static_cast<unsigned long>(UINT32_MAX));
         return 2;
       }
+      options.leadNumber = static_cast<uint32_t>(*lead);
     } else if (arg == "--raw") {
       options.rawPatterns.push_back(value());
     } else if (arg == "--raw-all") {
@@ -179,12 +163,15 @@ int main(int argc, char** argv) {
       options.signingKey = value();
     } else if (arg == "--serial") {
       const char* text = value();
-      uint64_t serial = 0;
-      if (!ParseSerial(text, &serial)) {
-        std::fprintf(stderr, "wren-publish: bad serial \"%s\"\n", text);
+      const std::optional<uint64_t> serial = wren_tools::ParsePlainNumber(text, UINT64_MAX);
+      if (!serial) {
+        std::fprintf(stderr,
+                     "wren-publish: bad serial \"%s\": --serial wants a whole number from 0 to %llu, in digits "
+                     "only\n",
+                     text, static_cast<unsigned long long>(UINT64_MAX));
         return 2;
       }
-      options.serial = serial;
+      options.serial = *serial;
     } else if (arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "wren-publish: unknown option %s\n", arg.c_str());
       Usage(stderr);

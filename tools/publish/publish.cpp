@@ -513,6 +513,18 @@ std::optional<uint32_t> ParsePartSize(const std::string& text) {
   return static_cast<uint32_t>(value);
 }
 
+std::optional<uint64_t> ParsePlainNumber(const std::string& text, uint64_t max) {
+  if (text.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (value > (max - digit) / 10) return std::nullopt;  // value * 10 + digit > max
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
 PublishSummary Publish(const PublishOptions& options) {
   if (options.partSize == 0 || options.partSize > kMaxPartSize)
     Fail("the part size must be 1 to " + std::to_string(kMaxPartSize) + " bytes");

@@ -102,4 +102,9 @@ std::string MakeDownloadBase(const std::string& host, const std::string& urlPath
 // 1 .. kMaxPartSize. Nothing when it is not one.
 std::optional<uint32_t> ParsePartSize(const std::string& text);
 
+// Parses a plain number: one or more ASCII digits and nothing else (no
+// blanks, sign, base prefix or exponent), at most max. Nothing otherwise:
+// strtoull alone would skip blanks and wrap " -18446744073709551615" to 1.
+std::optional<uint64_t> ParsePlainNumber(const std::string& text, uint64_t max);
+
 }  // namespace wren_tools

@@ -80,12 +80,31 @@ TEST(Chunk, SealIsBigEndianHeaderAndBlockwiseEcb) {
   const uint8_t plain[16] = {'w', 'r', 'e', 'n', 's', 't', 'a', 'r',
                              'w', 'r', 'e', 'n', 's', 't', 'a', 'r'};
   uint8_t out[8 + 24];
-  ASSERT_EQ(32, net_chunk_seal(NET_CHUNK_BLOWFISH, &state, plain, 16, out));
+  ASSERT_EQ(32, net_chunk_seal(&state, plain, 16, out));
   EXPECT_EQ("0000001800000010", ToHex(out, 8));
   EXPECT_EQ(ToHex(out + 8, 8), ToHex(out + 16, 8));
   uint8_t pad[8] = {};
-  net_blowfish_encrypt(&state.blowfish, pad);
+  ASSERT_EQ(0, net_chunk_encrypt(&state, pad, 8));
   EXPECT_EQ(ToHex(pad, 8), ToHex(out + 24, 8)) << "padding must be zero bytes";
+  net_cipher_release(&state);
+}
+
+TEST(Chunk, RefusesWithoutASchedule) {
+  net_cipher_state empty;
+  uint8_t data[16] = {1, 2, 3};
+  EXPECT_EQ(-1, net_chunk_encrypt(&empty, data, 16));
+  EXPECT_EQ(-1, net_chunk_decrypt(&empty, data, 16));
+  uint8_t out[8 + 8];
+  EXPECT_EQ(-1, net_chunk_seal(&empty, data, 3, out));
+  EXPECT_EQ("00000000000000000000000000000000", ToHex(out, 16)) << "no plain bytes left behind";
+  const uint8_t key[16] = {};
+  net_cipher_state aes;
+  ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_RIJNDAEL, &aes, key, 16));
+  EXPECT_EQ(-1, net_chunk_encrypt(&aes, data, 8)) << "not whole AES blocks";
+  EXPECT_EQ(0, net_chunk_encrypt(&aes, data, 0));
+  net_cipher_release(&aes);
+  EXPECT_EQ(nullptr, aes.handle);
+  net_cipher_release(&aes);  // twice is harmless
 }
 
 // ---- coders of a connection ----

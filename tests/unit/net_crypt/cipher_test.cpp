@@ -1,4 +1,5 @@
-// Block ciphers and SHA-1 against published test vectors.
+// The middleware's block ciphers and SHA-1 (libgcrypt's, fitted to the
+// middleware's byte order and key input) against published test vectors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,10 +7,8 @@
 #include <vector>
 
 #include "../../support/hex_util.h"
-#include "net/blowfish.h"
 #include "net/crypt.h"
-#include "net/rijndael.h"
-#include "net/sha1.h"
+#include "net/dh.h"
 
 namespace {
 
@@ -67,16 +66,22 @@ const BlowfishCase kBlowfishCases[] = {
     {"f0e1d2c3b4a5968778695a4b3c2d1e0f0011223344556677", "fedcba9876543210", "05044b62fa52d080"},
 };
 
+// A cipher state that releases its handle.
+struct Cipher {
+  net_cipher_state state;
+  ~Cipher() { net_cipher_release(&state); }
+};
+
 TEST(Blowfish, PublishedVectorsWithLittleEndianHalves) {
   for (const auto& c : kBlowfishCases) {
     SCOPED_TRACE(c.key);
     std::vector<uint8_t> key = FromHex(c.key);
-    net_blowfish bf;
-    ASSERT_EQ(0, net_blowfish_init(&bf, key.data(), static_cast<int>(key.size())));
+    Cipher bf;
+    ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key.data(), static_cast<int>(key.size())));
     std::vector<uint8_t> block = SwapHalves(FromHex(c.plain));
-    net_blowfish_encrypt(&bf, block.data());
+    ASSERT_EQ(0, net_chunk_encrypt(&bf.state, block.data(), 8));
     EXPECT_EQ(ToHex(SwapHalves(FromHex(c.cipher))), ToHex(block));
-    net_blowfish_decrypt(&bf, block.data());
+    ASSERT_EQ(0, net_chunk_decrypt(&bf.state, block.data(), 8));
     EXPECT_EQ(ToHex(SwapHalves(FromHex(c.plain))), ToHex(block));
   }
 }
@@ -85,42 +90,73 @@ TEST(Blowfish, HalvesAreLittleEndianOnTheWire) {
   // All-zero key and block: the cipher words are 4EF99745 and 6198DD78.
   uint8_t key[8] = {};
   uint8_t block[8] = {};
-  net_blowfish bf;
-  ASSERT_EQ(0, net_blowfish_init(&bf, key, 8));
-  net_blowfish_encrypt(&bf, block);
+  Cipher bf;
+  ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key, 8));
+  ASSERT_EQ(0, net_chunk_encrypt(&bf.state, block, 8));
   EXPECT_EQ("4597f94e78dd9861", ToHex(block, 8));
 }
 
 TEST(Blowfish, RefusesKeyLengthsItCannotSchedule) {
   uint8_t key[80] = {};
-  net_blowfish bf;
-  EXPECT_EQ(-1, net_blowfish_init(&bf, key, 0));
-  EXPECT_EQ(-1, net_blowfish_init(&bf, key, 73));
-  EXPECT_EQ(-1, net_blowfish_init(&bf, nullptr, 8));
-  EXPECT_EQ(0, net_blowfish_init(&bf, key, 72));
+  Cipher bf;
+  EXPECT_EQ(-1, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key, 0));
+  EXPECT_EQ(nullptr, bf.state.handle);
+  EXPECT_EQ(-1, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key, 73));
+  EXPECT_EQ(-1, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, nullptr, 8));
+  EXPECT_EQ(0, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key, 72));
+  EXPECT_EQ(0, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key, 1)) << "a second set-up replaces the first";
+}
+
+TEST(Blowfish, KeysLibgcryptCallsWeakAreUsedAsThePeersUseThem) {
+  // libgcrypt calls this key weak (an S-box entry repeats) and refuses it
+  // unless told otherwise; the middleware's peers have always used it. Its
+  // cipher text was recorded from the middleware's own Blowfish.
+  std::vector<uint8_t> key = FromHex("63160100000000000000000000000000");
+  Cipher bf;
+  ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_BLOWFISH, &bf.state, key.data(), 16));
+  uint8_t block[8] = {};
+  ASSERT_EQ(0, net_chunk_encrypt(&bf.state, block, 8));
+  EXPECT_EQ("05ef06d775f0820a", ToHex(block, 8));
 }
 
 TEST(Rijndael, Fips197AppendixC1) {
   std::vector<uint8_t> key = FromHex("000102030405060708090a0b0c0d0e0f");
   std::vector<uint8_t> block = FromHex("00112233445566778899aabbccddeeff");
-  net_rijndael aes;
-  ASSERT_EQ(0, net_rijndael_init(&aes, key.data(), 16));
-  net_rijndael_encrypt(&aes, block.data());
+  Cipher aes;
+  ASSERT_EQ(0, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, key.data(), 16));
+  ASSERT_EQ(0, net_chunk_encrypt(&aes.state, block.data(), 16));
   EXPECT_EQ("69c4e0d86a7b0430d8cdb78070b4c55a", ToHex(block));
-  net_rijndael_decrypt(&aes, block.data());
+  ASSERT_EQ(0, net_chunk_decrypt(&aes.state, block.data(), 16));
   EXPECT_EQ("00112233445566778899aabbccddeeff", ToHex(block));
 }
 
 TEST(Rijndael, Fips197AppendixBAndOnlyAes128) {
   std::vector<uint8_t> key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
   std::vector<uint8_t> block = FromHex("3243f6a8885a308d313198a2e0370734");
-  net_rijndael aes;
-  ASSERT_EQ(0, net_rijndael_init(&aes, key.data(), 16));
-  net_rijndael_encrypt(&aes, block.data());
+  Cipher aes;
+  ASSERT_EQ(0, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, key.data(), 16));
+  ASSERT_EQ(0, net_chunk_encrypt(&aes.state, block.data(), 16));
   EXPECT_EQ("3925841d02dc09fbdc118597196a0b32", ToHex(block));
   uint8_t long_key[32] = {};
-  EXPECT_EQ(-1, net_rijndael_init(&aes, long_key, 24));
-  EXPECT_EQ(-1, net_rijndael_init(&aes, long_key, 32));
+  EXPECT_EQ(-1, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, long_key, 24));
+  EXPECT_EQ(-1, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, long_key, 32));
+  EXPECT_EQ(-1, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, long_key, 15));
+}
+
+TEST(Rijndael, BlocksAreIndependentOverAWholeChunk) {
+  // libgcrypt runs a chunk in one call, several blocks at once where the
+  // hardware allows: each block must still come out as on its own.
+  std::vector<uint8_t> key = FromHex("2b7e151628aed2a6abf7158809cf4f3c");
+  Cipher aes;
+  ASSERT_EQ(0, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &aes.state, key.data(), 16));
+  std::vector<uint8_t> chunk;
+  for (int i = 0; i < 19; ++i) {
+    std::vector<uint8_t> b = FromHex("3243f6a8885a308d313198a2e0370734");
+    chunk.insert(chunk.end(), b.begin(), b.end());
+  }
+  ASSERT_EQ(0, net_chunk_encrypt(&aes.state, chunk.data(), int32_t(chunk.size())));
+  for (size_t i = 0; i < chunk.size(); i += 16)
+    EXPECT_EQ("3925841d02dc09fbdc118597196a0b32", ToHex(chunk.data() + i, 16)) << i;
 }
 
 TEST(Rijndael, KeyFromRawBytesMapsEachHalfByte) {
@@ -140,17 +176,18 @@ TEST(Rijndael, ConnectionSetupUsesTransformedFirst16Bytes) {
   // Raw key 00 01 .. 0f then extra bytes that must be ignored; the AES key
   // is then 00..09 followed by 01..06.
   std::vector<uint8_t> raw = FromHex("000102030405060708090a0b0c0d0e0fdeadbeefdeadbeef");
-  net_cipher_state state;
-  ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_RIJNDAEL, &state, raw.data(), 24));
+  Cipher state;
+  ASSERT_EQ(0, net_cipher_setup(NET_CHUNK_RIJNDAEL, &state.state, raw.data(), 24));
   std::vector<uint8_t> aes_key = FromHex("00010203040506070809010203040506");
-  net_rijndael direct;
-  ASSERT_EQ(0, net_rijndael_init(&direct, aes_key.data(), 16));
+  Cipher direct;
+  ASSERT_EQ(0, net_cipher_setup_key(NET_CHUNK_RIJNDAEL, &direct.state, aes_key.data(), 16));
   std::vector<uint8_t> a = FromHex("00112233445566778899aabbccddeeff");
   std::vector<uint8_t> b = a;
-  net_rijndael_encrypt(&state.rijndael, a.data());
-  net_rijndael_encrypt(&direct, b.data());
+  ASSERT_EQ(0, net_chunk_encrypt(&state.state, a.data(), 16));
+  ASSERT_EQ(0, net_chunk_encrypt(&direct.state, b.data(), 16));
   EXPECT_EQ(ToHex(b), ToHex(a));
-  EXPECT_EQ(-1, net_cipher_setup(NET_CHUNK_RIJNDAEL, &state, raw.data(), 15));
+  EXPECT_EQ(-1, net_cipher_setup(NET_CHUNK_RIJNDAEL, &state.state, raw.data(), 15));
+  EXPECT_EQ(nullptr, state.state.handle);
 }
 
 TEST(Sha1, PublishedVectors) {
@@ -165,17 +202,8 @@ TEST(Sha1, PublishedVectors) {
       {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
   };
   for (const auto& c : cases) {
-    net_sha1 sha;
-    net_sha1_init(&sha);
-    // Feed in uneven pieces so block boundaries fall inside updates.
-    size_t pos = 0;
-    for (size_t step = 1; pos < c.message.size(); step = step * 3 % 97 + 1) {
-      size_t n = std::min(step, c.message.size() - pos);
-      net_sha1_update(&sha, c.message.data() + pos, n);
-      pos += n;
-    }
-    uint8_t digest[20];
-    net_sha1_final(&sha, digest);
+    uint8_t digest[NET_SHA1_SIZE];
+    ASSERT_TRUE(net_sha1_digest(c.message.data(), c.message.size(), digest));
     EXPECT_EQ(c.digest, ToHex(digest, 20)) << c.message.size();
   }
 }

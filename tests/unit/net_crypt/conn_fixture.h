@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "net/cipher_hook.h"
 #include "net/conn.h"
 
 struct FakeConn {
@@ -24,6 +25,12 @@ struct FakeConn {
     c->socket = 3;
     c->serial = 1;
   }
+
+  // The coders open libgcrypt handles; the library's release path closes
+  // them for real records, this for fake ones.
+  ~FakeConn() { net_conn_cipher_release(c.get()); }
+  FakeConn(const FakeConn&) = delete;
+  FakeConn& operator=(const FakeConn&) = delete;
 
   net_conn* operator->() { return c.get(); }
   net_conn* get() { return c.get(); }

@@ -1,6 +1,7 @@
 // Publishing folders and reading the result back the way the starter does.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -818,6 +819,92 @@ TEST(PublishHelpers, DownloadBaseAndPartSize) {
       {"99999999999", {}}, {"12 ", {}},
   };
   for (const auto& [text, want] : sizes) EXPECT_EQ(ParsePartSize(text), want) << text;
+}
+
+TEST(PublishHelpers, LeadAndSerialArePlainNumbersInRange) {
+  // What --lead (at most 2^32 - 1) and --serial (2^64 - 1) take.
+  const std::pair<const char*, uint64_t> good[] = {
+      {"0", 0}, {"1", 1}, {"007", 7}, {"4294967295", 4294967295u}, {"0000000000004294967295", 4294967295u},
+  };
+  for (const auto& [text, want] : good) EXPECT_EQ(ParsePlainNumber(text, UINT32_MAX), want) << text;
+  EXPECT_EQ(ParsePlainNumber("18446744073709551615", UINT64_MAX), UINT64_MAX);
+  EXPECT_EQ(ParsePlainNumber("18446744073709551616", UINT64_MAX), std::nullopt);
+  EXPECT_EQ(ParsePlainNumber("18446744073709551620", UINT64_MAX), std::nullopt);
+  EXPECT_EQ(ParsePlainNumber("99999999999999999999999", UINT64_MAX), std::nullopt);
+
+  // Each of these strtoull would take, or take in part, or wrap.
+  const char* const bad[] = {
+      "",
+      " -4294967295",
+      "-4294967295",
+      " -18446744073709551615",  // strtoull: 1
+      "-18446744073709551615",
+      "-1",
+      "-0",
+      "+1",
+      " 1",
+      "\t1",
+      "1 ",
+      "1\n",
+      "4294967296",
+      "4294967300",
+      "18446744073709551617",
+      "99999999999999999999",
+      "0x10",
+      "1e3",
+      "1.0",
+      "1,000",
+      "12a",
+      "\xEF\xBC\x91",  // a full-width 1
+      " ",
+  };
+  for (const char* text : bad) EXPECT_EQ(ParsePlainNumber(text, UINT32_MAX), std::nullopt) << '"' << text << '"';
+  EXPECT_EQ(ParsePlainNumber(std::string("1\0", 2), UINT32_MAX), std::nullopt);
+}
+
+// Runs wren-publish; its exit code and what it wrote to stdout and stderr.
+std::pair<int, std::string> RunPublish(std::vector<std::string> args) {
+  args.insert(args.begin(), WREN_PUBLISH);
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, "pipe"};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[512];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST_F(PublishTest, ProgramRefusesALeadThatIsNotAPlainNumberInRange) {
+  fs::create_directories(options.output.parent_path());
+  for (const char* lead : {" -4294967295", " -18446744073709551615", "-1", " 7", "7 ", "+7", "4294967296", ""}) {
+    const auto [code, out] = RunPublish({"--lead", lead, "--host", "h", "--installer", "MarloSetup.exe",
+                                         options.source.string(), options.output.string()});
+    EXPECT_EQ(code, 2) << '"' << lead << "\" " << out;
+    EXPECT_NE(out.find("bad leading number \"" + std::string(lead) + "\""), std::string::npos) << out;
+    EXPECT_NE(out.find("0 to 4294967295, in digits only"), std::string::npos) << out;
+    ExpectNoOutput();
+  }
+  const auto [code, out] = RunPublish({"--lead", "0004294967295", "--host", "h", "--installer", "MarloSetup.exe",
+                                       options.source.string(), options.output.string()});
+  ASSERT_EQ(code, 0) << out;
+  auto list = ReadList(options.output);
+  ASSERT_EQ(list->parseResult, 0);
+  EXPECT_EQ(static_cast<uint32_t>(list->core.m_nLeadNumber), 4294967295u);
 }
 
 TEST(ListLimits, EveryPublishableListFitsWithTheDefaultChunkSize) {
