@@ -1,6 +1,10 @@
 #include "app/command_line.h"
 
 #include <cctype>
+#include <cstdint>
+
+#include "framework/text_parse.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -123,6 +127,14 @@ bool ParseWords(const std::vector<std::string>& words, CCommandLine* line) {
     } else if (name == "server") {
       if (!IsHostPort(value, true)) return false;
       line->strServer = value;
+    } else if (name == "connections" || name == "limit") {
+      uint32_t number = 0;
+      const bool connections = name == "connections";
+      if (!ParseUnsignedText(value, &number) || value.find(' ') != std::string::npos) return false;
+      if (connections && (number < CTransferSetting::kMinConnections || number > CTransferSetting::kMaxConnections))
+        return false;
+      if (!connections && number > CTransferSetting::kMaxSpeedLimit) return false;
+      (connections ? line->nConnections : line->nSpeedLimit) = static_cast<int>(number);
     } else if (name == "proxy") {
       const std::string lower = Lower(value);
       if (lower == "none") {

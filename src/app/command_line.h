@@ -20,6 +20,8 @@ struct CCommandLine {
   ProxyChoice proxy = ProxyChoice::Stored;
   std::string strProxyServer;  // host:port with ProxyChoice::Named
   std::string strLog;
+  int nConnections = 0;  // /connections=N (1-8); 0: the stored number
+  int nSpeedLimit = -1;  // /limit=KBPS (0: no cap); -1: the stored cap
   // The option that made the line unacceptable, as it was written.
   std::string strBadOption;
 

@@ -67,13 +67,16 @@ int PrepareUnattendedBuild(const CCommandLine& line, CIniFile& ini, CUnattendedC
   choice->setting.Load(ini);
   if (!line.strDownload.empty() && !TakeDownloadFolder(choice->setting, line.strDownload)) return EXIT_FOLDER_REJECTED;
   TakeProxy(choice->setting, line);
+  choice->transfer.Load(ini);
+  if (line.nConnections != 0) choice->transfer.nConnections = static_cast<unsigned>(line.nConnections);
+  if (line.nSpeedLimit >= 0) choice->transfer.nSpeedLimit = static_cast<unsigned>(line.nSpeedLimit);
   // Nobody waits at an unattended machine for an installer to be started.
   choice->bBootInstaller = line.bBoot;
   // The registry value belongs to the publisher: /server holds for this run only.
   SetServerOverride(line.strServer);
   if (line.bSave) {
     SaveImageFolder(ini, choice->strImageFolder);
-    SaveDownloadOptions(ini, choice->setting, choice->bBootInstaller);
+    SaveDownloadOptions(ini, choice->setting, choice->transfer, choice->bBootInstaller);
     runlog::Write("SETTING", "the settings of this run are saved");
   }
   return EXIT_OK;
@@ -112,7 +115,8 @@ int RunQuietBuild(const CCommandLine& line, CIniFile& ini, CUnattendedAnswers& a
   std::string downloadFolder;
   choice.setting.GetDownloadFolder(downloadFolder);
   CQuietObserver observer(ini, answers);
-  CStarterRun run(MakeRunSettings(choice.strImageFolder, downloadFolder, choice.setting, choice.bBootInstaller, ini),
+  CStarterRun run(MakeRunSettings(choice.strImageFolder, downloadFolder, choice.setting, choice.transfer,
+                                  choice.bBootInstaller, ini),
                   observer);
   if (run.Start()) {
     MSG msg;
@@ -135,6 +139,7 @@ int StartPassiveBuild(CWrenStarterWizard& wizard, const CCommandLine& line, CIni
   wizard.GetFolderPage().SetFolder(choice.strImageFolder);
   COptionPage& options = wizard.GetOptionPage();
   options.m_setting = choice.setting;
+  options.m_transfer = choice.transfer;
   options.m_bBootInstaller = choice.bBootInstaller ? TRUE : FALSE;
   wizard.SetUnattendedAnswers(&answers);
   wizard.ShowInstallPage();

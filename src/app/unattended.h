@@ -17,6 +17,7 @@ class CWrenStarterWizard;
 struct CUnattendedChoice {
   std::string strImageFolder;
   CBinaryDownloadSetting setting;
+  CTransferSetting transfer;
   bool bBootInstaller = false;
 };
 

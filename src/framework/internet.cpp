@@ -1,5 +1,7 @@
 #include "framework/internet.h"
 
+#include <algorithm>
+
 #include <vector>
 
 BOOL AfxParseURL(const char* pszURL, DWORD& dwServiceType, std::string& strServer, std::string& strObject,
@@ -90,6 +92,15 @@ BOOL CHttpFile::QueryInfoStatusCode(DWORD& dwStatusCode) const {
 BOOL CHttpFile::QueryInfoNumber(DWORD dwInfoLevel, DWORD& dwValue) const {
   DWORD size = sizeof dwValue;
   return ::HttpQueryInfoA(m_hInternet, dwInfoLevel | HTTP_QUERY_FLAG_NUMBER, &dwValue, &size, nullptr);
+}
+
+BOOL CHttpFile::QueryInfoText(DWORD dwInfoLevel, std::string& value) const {
+  char buffer[512];
+  DWORD size = sizeof buffer - 1;
+  value.clear();
+  if (!::HttpQueryInfoA(m_hInternet, dwInfoLevel, buffer, &size, nullptr)) return FALSE;
+  value.assign(buffer, std::min<DWORD>(size, sizeof buffer - 1));
+  return TRUE;
 }
 
 BOOL CHttpFile::Read(void* pBuffer, DWORD nCount, DWORD* pnRead) {

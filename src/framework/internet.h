@@ -61,6 +61,8 @@ class CHttpFile : public CInternetHandle {
   BOOL AddRequestHeaders(const char* pszHeaders, DWORD dwModifiers);
   BOOL QueryInfoStatusCode(DWORD& dwStatusCode) const;
   BOOL QueryInfoNumber(DWORD dwInfoLevel, DWORD& dwValue) const;
+  // A header of the reply as text; false (value empty) when it has none.
+  BOOL QueryInfoText(DWORD dwInfoLevel, std::string& value) const;
   // Reads up to nCount bytes; *pnRead = 0 at the end of the body.
   BOOL Read(void* pBuffer, DWORD nCount, DWORD* pnRead);
 };

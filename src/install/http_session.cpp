@@ -1,6 +1,8 @@
 #include "install/http_session.h"
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -65,13 +67,25 @@ BOOL CHTTPBinarySession::Start(const char* pszURL, const char* pszPath, CFileErr
     return FALSE;
   m_nPort = port;
 
-  m_pFile = ::CreateFileA(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Bytes to keep go on from where they end; anything else starts empty.
+  m_pFile = ::CreateFileA(pszPath, GENERIC_WRITE, 0, nullptr, m_dwResumeFrom != 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (m_pFile == INVALID_HANDLE_VALUE) {
     if (pError) {
       pError->m_lOsError = ::GetLastError();
       pError->m_cause = FileErrorCause(pError->m_lOsError);
     }
     return FALSE;
+  }
+  if (m_dwResumeFrom != 0) {
+    LARGE_INTEGER size{};
+    const bool kept = ::GetFileSizeEx(m_pFile, &size) && size.QuadPart == m_dwResumeFrom &&
+                      ::SetFilePointer(m_pFile, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
+    if (!kept) {
+      m_dwResumeFrom = 0;
+      ::SetFilePointer(m_pFile, 0, nullptr, FILE_BEGIN);
+      ::SetEndOfFile(m_pFile);
+    }
   }
 
   m_bStop = false;
@@ -173,26 +187,57 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
   }
 
   DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (m_bReload ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE : 0);
-  std::unique_ptr<CHttpFile> request(connection.OpenRequest("GET", m_strObject, nullptr, 1, nullptr, nullptr, flags));
-  if (!request || !request->GetHandle()) {
-    nCode = kRequestError;
-    dwValue = ::GetLastError();
-    return;
+  std::unique_ptr<CHttpFile> request;
+  // With bytes kept, the rest is asked for; a reply that is not exactly the
+  // rest is asked for once more as a whole.
+  DWORD from = m_dwResumeFrom;
+  for (;;) {
+    request.reset(connection.OpenRequest("GET", m_strObject, nullptr, 1, nullptr, nullptr, flags));
+    if (!request || !request->GetHandle()) {
+      nCode = kRequestError;
+      dwValue = ::GetLastError();
+      return;
+    }
+    // The flag gives Pragma only; caches that follow HTTP/1.1 look at Cache-Control.
+    if (m_bReload) request->AddRequestHeaders("Cache-Control: no-cache\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    if (from != 0) {
+      const std::string range = "Range: bytes=" + std::to_string(from) + "-\r\n";
+      request->AddRequestHeaders(range.c_str(), HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+    }
+    if (!request->SendRequest()) {
+      nCode = kRequestError;
+      dwValue = ::GetLastError();
+      return;
+    }
+    DWORD status = 0;
+    const bool known = request->QueryInfoStatusCode(status);
+    if (from == 0) {
+      if (known && (status < 200 || status >= 300)) {
+        nCode = kNoConnection;
+        dwValue = status;
+        return;
+      }
+      break;
+    }
+    std::string contentRange;
+    request->QueryInfoText(HTTP_QUERY_CONTENT_RANGE, contentRange);
+    const RangeReply reply = JudgeRangeReply(status, contentRange, from, m_dwMaxBytes);
+    if (reply == RangeReply::kAppend) break;
+    if (reply == RangeReply::kRefused) {
+      nCode = kNoConnection;
+      dwValue = status;
+      return;
+    }
+    from = 0;
+    int cause = 0;
+    if (!TruncateFile(cause)) {
+      nCode = kFileError;
+      dwValue = static_cast<DWORD>(cause);
+      return;
+    }
+    if (reply == RangeReply::kFromZero) break;
   }
-  // The flag gives Pragma only; caches that follow HTTP/1.1 look at Cache-Control.
-  if (m_bReload) request->AddRequestHeaders("Cache-Control: no-cache\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-  if (!request->SendRequest()) {
-    nCode = kRequestError;
-    dwValue = ::GetLastError();
-    return;
-  }
-  DWORD status = 0;
-  if (request->QueryInfoStatusCode(status) && (status < 200 || status >= 300)) {
-    nCode = kNoConnection;
-    dwValue = status;
-    return;
-  }
-  Send(kStarted, 0);
+  Send(kStarted, from);
   if (m_bStop) {
     nCode = kStopped;
     dwValue = 0;
@@ -200,16 +245,18 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
   }
   DWORD length = 0;
   if (request->QueryInfoNumber(HTTP_QUERY_CONTENT_LENGTH, length)) {
-    Send(kContentLength, length);
-    if (m_dwMaxBytes != 0 && length > m_dwMaxBytes) {
+    // Counted with the bytes kept: the length of the whole part.
+    const uint64_t whole = static_cast<uint64_t>(length) + from;
+    Send(kContentLength, static_cast<DWORD>(std::min<uint64_t>(whole, UINT32_MAX)));
+    if (m_dwMaxBytes != 0 && whole > m_dwMaxBytes) {
       nCode = kTooLong;
-      dwValue = length;
+      dwValue = static_cast<DWORD>(std::min<uint64_t>(whole, UINT32_MAX));
       return;
     }
   }
 
-  m_dwReceived = 0;
-  m_dwReported = 0;
+  m_dwReceived = from;
+  m_dwReported = from;
   m_dwReportTick = ::GetTickCount();
   std::vector<char> buffer(kReadSize);
   for (;;) {
@@ -219,8 +266,8 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     // One byte more than the body may still have tells a longer one.
-    DWORD want = kReadSize;
-    if (m_dwMaxBytes != 0 && m_dwMaxBytes - m_dwReceived < kReadSize) want = m_dwMaxBytes - m_dwReceived + 1;
+    DWORD want = m_pLimit ? m_pLimit->ReadSize(kReadSize) : kReadSize;
+    if (m_dwMaxBytes != 0 && m_dwMaxBytes - m_dwReceived < want) want = m_dwMaxBytes - m_dwReceived + 1;
     DWORD got = 0;
     if (!request->Read(buffer.data(), want, &got)) {
       nCode = kReadError;
@@ -249,6 +296,7 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     m_dwReceived += got;
+    if (m_pLimit) PauseFor(m_pLimit->Take(got, ::GetTickCount64()));
     const DWORD now = ::GetTickCount();
     if (now - m_dwReportTick >= kProgressInterval) {
       Send(kProgress, m_dwReceived);
@@ -268,6 +316,22 @@ BOOL CHTTPBinarySession::WriteToFile(const char* pData, DWORD nCount, int& nCaus
     return FALSE;
   }
   return TRUE;
+}
+
+BOOL CHTTPBinarySession::TruncateFile(int& nCause) {
+  plat::Lock lock(m_lockFile);
+  if (m_pFile == INVALID_HANDLE_VALUE || ::SetFilePointer(m_pFile, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !::SetEndOfFile(m_pFile)) {
+    nCause = FileErrorCause(::GetLastError());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CHTTPBinarySession::PauseFor(DWORD dwMs) {
+  // In short naps, so that a stop is never kept waiting for the cap.
+  const DWORD start = ::GetTickCount();
+  while (!m_bStop && ::GetTickCount() - start < dwMs) ::Sleep(std::min<DWORD>(dwMs - (::GetTickCount() - start), 50));
 }
 
 int CHTTPBinarySession::CloseFile() {

@@ -9,7 +9,8 @@
 //   body is longer than it can be (its length, or the bytes read by then).
 // The code is the low word of wParam; the high word is the attempt's serial
 // (0 unless set), so a receiver can tell a late message of an ended attempt.
-// There is no resume: the local file is always written from its first byte.
+// The file is written from its first byte, or after the bytes it keeps when
+// the rest of it is asked for.
 // A request past caches (reload) carries Pragma: no-cache and Cache-Control:
 // no-cache, so that no proxy or CDN hands back the copy that was bad.
 #pragma once
@@ -17,9 +18,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "install/http_transfer.h"
+#include "install/transfer_rules.h"
 #include "platform/system.h"
 
 class CWinThread;
@@ -78,6 +81,11 @@ class CHTTPBinarySession {
   void SetReload(BOOL bReload) { m_bReload = bReload; }
   // The most bytes the body may have; 0: no bound.
   void SetMaxBytes(DWORD dwMaxBytes) { m_dwMaxBytes = dwMaxBytes; }
+  // Bytes of the file to keep: the rest is asked for with a Range, and code 3
+  // carries what was kept (0 when the reply made the file start over).
+  void SetResumeFrom(DWORD dwBytes) { m_dwResumeFrom = dwBytes; }
+  // The cap shared with the other transfers (null: none).
+  void SetRateLimit(std::shared_ptr<CRateLimit> limit) { m_pLimit = std::move(limit); }
 
   BOOL StartDirect(const char* pszURL, const char* pszPath, CFileErrorRecord* pError);
   // Proxy null or empty: the system's proxy settings; otherwise that proxy,
@@ -92,6 +100,10 @@ class CHTTPBinarySession {
   // Steps 3 to 11 of an attempt: its terminal code and value.
   void Transfer(CInternetSession& session, int& nCode, DWORD& dwValue);
   BOOL WriteToFile(const char* pData, DWORD nCount, int& nCause);
+  // Empties the file again (a reply that is not the rest asked for).
+  BOOL TruncateFile(int& nCause);
+  // Waits dwMs for the speed cap, or until told to stop.
+  void PauseFor(DWORD dwMs);
   // The file error's cause when closing failed, else 0.
   int CloseFile();
   // The worker's last touch of the session: true when the caller gave it up
@@ -121,6 +133,8 @@ class CHTTPBinarySession {
   WORD m_wSerial = 0;
   BOOL m_bReload = FALSE;
   DWORD m_dwMaxBytes = 0;
+  DWORD m_dwResumeFrom = 0;
+  std::shared_ptr<CRateLimit> m_pLimit;
   // Read by the worker without the lock; Abort sets it under m_lockStop.
   std::atomic<bool> m_bStop{false};
   plat::CriticalSection m_lockStop;

@@ -25,6 +25,9 @@ struct CTransferRequest {
   // The most bytes the body can have (0: no bound). A longer body is cut
   // off there and reported as too long; nothing beyond it reaches the file.
   uint32_t dwMaxBytes = 0;
+  // Bytes of the file at strPath to keep: the rest is asked for with a Range
+  // (a reply that is not exactly the rest starts the file over from 0).
+  uint32_t dwResumeFrom = 0;
   uint16_t wSerial = 0;
   plat::WindowHandle hNotify = nullptr;
   uint32_t nNotifyMsg = 0;
@@ -33,6 +36,8 @@ struct CTransferRequest {
 class ITransferSession {
  public:
   virtual ~ITransferSession() = default;
+  // Asks the transfer to stop at its next look; does not wait.
+  virtual void Abort() = 0;
   // Stops the transfer and lets it go: waits at most waitMs for it, then
   // closes its file; a transfer still blocked in the network ends by itself
   // and reports nothing more. The session must not be touched afterwards.

@@ -1,5 +1,8 @@
 #include "install/wininet_transfer.h"
 
+#include <windows.h>
+#include <wininet.h>
+
 #include <new>
 
 #include "install/http_session.h"
@@ -9,6 +12,7 @@ namespace {
 class CWinInetSession : public ITransferSession {
  public:
   explicit CWinInetSession(CHTTPBinarySession* session) : m_pSession(session) {}
+  void Abort() override { m_pSession->Abort(); }
   void Release(uint32_t waitMs) override {
     m_pSession->Release(waitMs);
     delete this;
@@ -19,6 +23,15 @@ class CWinInetSession : public ITransferSession {
 };
 
 }  // namespace
+
+CWinInetTransfer::CWinInetTransfer(const CBinaryDownloadSetting& setting, const CTransferSetting& transfer)
+    : m_setting(setting),
+      m_pLimit(transfer.nSpeedLimit != 0 ? std::make_shared<CRateLimit>(transfer.nSpeedLimit * 1024u) : nullptr) {
+  // The program's own limit of connections per server (WinINet keeps it for the process).
+  DWORD connections = transfer.nConnections;
+  ::InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+  ::InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
+}
 
 ITransferSession* CWinInetTransfer::Start(const CTransferRequest& request, CFileErrorRecord* error) {
   auto* session = new (std::nothrow) CHTTPBinarySession;
@@ -32,6 +45,8 @@ ITransferSession* CWinInetTransfer::Start(const CTransferRequest& request, CFile
   session->SetSerial(request.wSerial);
   session->SetReload(request.bReload ? TRUE : FALSE);
   session->SetMaxBytes(request.dwMaxBytes);
+  session->SetResumeFrom(request.dwResumeFrom);
+  session->SetRateLimit(m_pLimit);
   BOOL started = FALSE;
   if (m_setting.m_nProxyMode == kProxyNone) {
     started = session->StartDirect(request.strUrl.c_str(), request.strPath.c_str(), error);

@@ -1,6 +1,7 @@
 #include "run/build_run.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -11,7 +12,9 @@
 #include "engine/result_message.h"
 #include "fileinfo/list_source.h"
 #include "framework/msgbox.h"
+#include "platform/files.h"
 #include "platform/mbcs.h"
+#include "platform/system.h"
 #include "run/progress_display.h"
 #include "run/run_record.h"
 #include "run/run_texts.h"
@@ -49,7 +52,7 @@ bool CBuildRun::Start() {
   checker->SetWakeMessage(kWakeMessage);
   checker->SetImageFolder(m_settings.strImageFolder);
   checker->SetDownloadFolder(m_settings.strDownloadFolder);
-  RecordRunStart(m_settings.strImageFolder, m_settings.strDownloadFolder, m_settings.setting,
+  RecordRunStart(m_settings.strImageFolder, m_settings.strDownloadFolder, m_settings.setting, m_settings.transfer,
                  m_settings.strServerHost, m_settings.nServerPort, m_settings.bBootInstaller);
   checker->SetListDataSource([this]() -> std::pair<const void*, size_t> {
     return {m_listBuffer.Data(), m_listBuffer.GetSize(false)};
@@ -79,7 +82,8 @@ bool CBuildRun::OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
       OnFinished(wParam, lParam);
       return true;
     case kHttpMessage:
-      m_downloads.OnHttpMessage(wParam, static_cast<uint32_t>(lParam));
+      if (!m_prefetch.OnReport(wParam, static_cast<uint32_t>(lParam)))
+        m_downloads.OnHttpMessage(wParam, static_cast<uint32_t>(lParam));
       return true;
     default:
       return false;
@@ -88,6 +92,7 @@ bool CBuildRun::OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
 
 void CBuildRun::Pump() {
   if (m_bPumping || m_pChecker == nullptr) return;
+  m_prefetch.CheckSilence();
   m_bPumping = true;
   {
     plat::Lock lock(EngineSharedLock());
@@ -131,18 +136,23 @@ void CBuildRun::HandleNotification(const CUpdateNotify& notify) {
         m_observer.OnPhaseDone(RunPhase::kCheck, IDS_PHASE_CHECK_DONE);
       }
       break;
-    case NOTIFY_CHECK_FILE:
     case NOTIFY_INSTALL_FILE:
+      // Leftovers of earlier runs are gone by now: fetching ahead may begin.
+      m_prefetch.Advance(m_nInstallFile++);
+      [[fallthrough]];
+    case NOTIFY_CHECK_FILE:
       m_observer.OnItem(notify.m_szText);
       break;
     case NOTIFY_CHECK_ERROR:
       if (AskCheckRetry(m_observer, notify, &reply)) SetResult(reply, 0);
       break;
     case NOTIFY_INSTALL_PHASE:
-      if (notify.m_nValue == 0)
+      if (notify.m_nValue == 0) {
+        m_prefetch.SetPlan(PlanOfInstall(), m_settings.transfer.nConnections);
         m_observer.OnPhaseRunning(RunPhase::kInstall, IDS_PHASE_INSTALL_RUNNING);
-      else if (notify.m_nValue == 1)
+      } else if (notify.m_nValue == 1) {
         m_observer.OnPhaseDone(RunPhase::kInstall, IDS_PHASE_INSTALL_DONE);
+      }
       m_observer.OnInstallCount(notify.m_nExtra & 0xFFFF, (notify.m_nExtra >> 16) & 0xFFFF);
       break;
     case NOTIFY_PREPARE:
@@ -187,16 +197,52 @@ void CBuildRun::OnFinished(uintptr_t wParam, intptr_t lParam) {
     FormatResultMessage(&text, m_outcome.nType, m_outcome.nCode, m_outcome.nExtra);
     m_observer.Ask(text, MB_ICONEXCLAMATION);
   }
+  m_prefetch.StopAll(kSessionStopWaitMs);
   RecordRunEnd(type, type == RESULT_TYPE_SUCCESS ? word : m_outcome.nCode, m_outcome.nExtra);
   delete m_pChecker;
   m_pChecker = nullptr;
   m_observer.OnFinished(m_outcome);
 }
 
+std::vector<CPartPrefetch::CPlanPart> CBuildRun::PlanOfInstall() const {
+  std::vector<CPartPrefetch::CPlanPart> plan;
+  uint32_t serial = 0;
+  // Temporary names as the engine's, with a field of their own (never this
+  // process's id), so that a later run removes what a killed one left.
+  auto tempName = [&] {
+    for (;;) {
+      char name[32];
+      std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", ~plat::GetCurrentProcessId(), ++serial);
+      const std::string path = m_pChecker->m_strDownloadFolder + name;
+      if (!m_pChecker->IsListPath(path)) return path;
+    }
+  };
+  size_t index = 0;
+  for (const CCheckFile* file : m_pChecker->m_listUpdate) {
+    for (const CDLFileInfo& part : file->m_aParts) {
+      CPartPrefetch::CPlanPart planned;
+      planned.nFile = index;
+      planned.strUrl = PartUrl(m_pChecker->m_strBaseUrl.c_str(), part.m_strRemoteName);
+      planned.strPath = m_pChecker->m_strDownloadFolder + part.m_strLocalName;
+      planned.strTemp = tempName();
+      planned.dwSize = part.m_dwPackedSize;
+      plan.push_back(std::move(planned));
+    }
+    ++index;
+  }
+  return plan;
+}
+
 void CBuildRun::CListHost::GetServerAddress(std::string& host, int& port) {
   host = m_run.m_settings.strServerHost;
   port = m_run.m_settings.nServerPort;
 }
+
+namespace {
+void RemoveTemp(const std::string& path) {
+  if (plat::FileExists(path)) plat::RemoveFile(path);
+}
+}  // namespace
 
 // ---- the download phase's display ------------------------------------------------
 
@@ -215,24 +261,29 @@ void CBuildRun::CDownloads::ShowDownloadActivity() {
 
 // ---- one download attempt ----------------------------------------------------------
 
-int CBuildRun::CDownloads::RunSession(const std::string& url, const std::string& path, bool reload,
-                                      uint32_t maxBytes, int* extra) {
+int CBuildRun::CDownloads::RunSession(const CTransferRequest& asked, int* extra) {
   trace::Span span("http");
-  CTransferRequest request;
-  request.strUrl = url;
-  request.strPath = path;
-  request.bReload = reload;
-  request.dwMaxBytes = maxBytes;
+  CTransferRequest request = asked;
+  const std::string& path = request.strPath;
   request.wSerial = m_wAttemptSerial;
   request.hNotify = m_run.m_host.Target();
   request.nNotifyMsg = kHttpMessage;
   m_dwLastDataTick = Now();
+  // A transfer fetched ahead is this part's first attempt; a copy past caches never is.
+  std::unique_ptr<CPartPrefetch::CJob> ahead =
+      request.bReload || request.dwResumeFrom != 0 ? nullptr : m_run.m_prefetch.Take(path);
+  m_run.m_prefetch.SetForeground(true);
   CFileErrorRecord error;
-  m_pSession = m_run.m_http.Start(request, &error);
-  if (m_pSession == nullptr) {
+  if (ahead != nullptr) {
+    Adopt(*ahead);
+  } else {
+    m_pSession = m_run.m_http.Start(request, &error);
+  }
+  if (ahead == nullptr && m_pSession == nullptr) {
     m_run.m_observer.Ask(FormatText(LoadResString(IDS_DOWNLOAD_CANNOT_CREATE).c_str(), error.m_cause,
                                     static_cast<unsigned>(error.m_lOsError), path.c_str()),
                          MB_ICONEXCLAMATION);
+    m_run.m_prefetch.SetForeground(false);
     *extra = -1;
     return kSessionNotRun;
   }
@@ -240,9 +291,13 @@ int CBuildRun::CDownloads::RunSession(const std::string& url, const std::string&
   CAttemptWatch watch;
   bool cancelOffered = false;
   for (;;) {
+    m_run.m_prefetch.Fill();
+    if (m_nHttpResult != kHttpRunning) break;  // a transfer ahead that had ended already
     const int quitting = m_run.m_host.Wait(kDownloadIdlePass);
     if (quitting == 1 || !m_run.m_host.IsAlive()) {
       EndSession();
+      m_run.m_prefetch.SetForeground(false);
+      if (ahead != nullptr) RemoveTemp(ahead->part.strTemp);
       *extra = -2;
       return kSessionNotRun;
     }
@@ -255,7 +310,28 @@ int CBuildRun::CDownloads::RunSession(const std::string& url, const std::string&
   }
   EnableCancel(false);
   EndSession();
-  return SessionResult(watch);
+  m_run.m_prefetch.SetForeground(false);
+  const int result = SessionResult(watch);
+  if (ahead != nullptr) {
+    // The part gets its name only once it is all there.
+    if (result == 0) {
+      RemoveTemp(path);
+      if (!plat::RenameFile(ahead->part.strTemp, path)) RemoveTemp(ahead->part.strTemp);
+    } else {
+      RemoveTemp(ahead->part.strTemp);
+    }
+  }
+  return result;
+}
+
+void CBuildRun::CDownloads::Adopt(const CPartPrefetch::CJob& job) {
+  m_wAttemptSerial = job.wSerial;
+  m_pSession = job.pSession;
+  if (job.bStarted) OnHttpNotify(3, 0);
+  if (job.dwTotal != 0) OnHttpNotify(1, job.dwTotal);
+  if (job.dwReceived != 0) OnHttpNotify(2, job.dwReceived);
+  m_dwLastDataTick = job.dwLastDataTick;
+  if (job.nResult != kHttpRunning) OnHttpNotify(job.nResult, static_cast<uint32_t>(job.nExtra));
 }
 
 void CBuildRun::CDownloads::EndSession() {

@@ -15,6 +15,7 @@
 #include "fileinfo/list_buffer.h"
 #include "install/http_transfer.h"
 #include "run/download_phase.h"
+#include "run/part_prefetch.h"
 #include "run/run_host.h"
 #include "run/run_observer.h"
 #include "run/run_settings.h"
@@ -49,6 +50,9 @@ class CBuildRun {
   // Handles every queued notification of the engine, then lets it go on.
   void Pump();
   bool IsRunning() const { return m_pChecker != nullptr; }
+  // The face goes away while the run still goes on (the program ends): the
+  // transfers ahead stop and their files go.
+  void StopTransfers() { m_prefetch.StopAll(kSessionStopWaitMs); }
   // A cancel the user confirmed: the running transfer stops, and so does the run.
   void Cancel() { m_downloads.m_bCancelRequested = true; }
   bool IsCancelRequested() const { return m_downloads.m_bCancelRequested; }
@@ -65,8 +69,7 @@ class CBuildRun {
     explicit CDownloads(CBuildRun& run) : m_run(run) {}
 
    protected:
-    int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
-                   int* extra) override;
+    int RunSession(const CTransferRequest& request, int* extra) override;
     bool AskRetry(const std::string& text) override { return m_run.m_observer.AskRetry(text); }
     uint32_t Now() const override { return m_run.m_host.Now(); }
     void SetWaitCursor(bool on) override { m_run.m_observer.OnBusy(on); }
@@ -78,6 +81,9 @@ class CBuildRun {
     void ShowDownloadActivity() override;
 
    private:
+    // Makes a transfer fetched ahead this attempt's: its reports so far are
+    // taken as if they had come now.
+    void Adopt(const CPartPrefetch::CJob& job);
     void EndSession();
     CBuildRun& m_run;
     ITransferSession* m_pSession = nullptr;
@@ -107,6 +113,9 @@ class CBuildRun {
   };
 
   void HandleNotification(const CUpdateNotify& notify);
+  // The parts of the files to install, for fetching ahead (the worker waits
+  // while this reads its list).
+  std::vector<CPartPrefetch::CPlanPart> PlanOfInstall() const;
   void SetResult(int result, int extra);
   void OnFinished(uintptr_t wParam, intptr_t lParam);
   // The run could not start: the reason, then the outcome.
@@ -119,6 +128,8 @@ class CBuildRun {
   IRunObserver& m_observer;
   CDownloads m_downloads{*this};
   CListHost m_listHost{*this};
+  CPartPrefetch m_prefetch{m_http, m_host, kHttpMessage, [this] { return m_downloads.NextSerial(); }};
+  size_t m_nInstallFile = 0;  // files whose installation has begun
   CFileListBuffer m_listBuffer;
   CCheckerCore* m_pChecker = nullptr;
   // Set while a pump runs: the nested waits of its handlers may be woken

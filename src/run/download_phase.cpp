@@ -124,14 +124,26 @@ int CDownloadPhase::DownloadPart(const std::string& url, const std::string& path
     }
   }
 
-  for (int attempt = 1;; ++attempt) {
+  m_dwResumeFrom = 0;
+  m_bKeepStallClock = false;
+  for (int attempt = 1, failed = 0;; ++attempt) {
     const uint32_t started = Now();
     const int code = DownloadAttempt(url, path, size, crc, reload, extra);
-    RecordPartAttempt(url, size, attempt, code, *extra, CTickStopwatch::ElapsedTicks(started, Now()));
+    RecordPartAttempt(url, size, attempt, code, *extra, CTickStopwatch::ElapsedTicks(started, Now()), m_dwResumedAt);
     if (code == PART_RELOAD) reload = true;  // caches may hold the bad copy
-    if (code != PART_RETRY && code != PART_RELOAD) return code;
-    if (attempt >= kMaxPartAttempts) return PART_RETRY;
+    if (code != PART_RETRY && code != PART_RELOAD && code != PART_SILENT) return code;
+    // What arrived of a transfer that broke off stays; a bad copy starts from 0.
+    m_dwResumeFrom = code == PART_RELOAD ? 0 : PartialSize(path, size);
+    // A reconnect after silence is no failure of its own: the stall limit bounds those.
+    m_bKeepStallClock = code == PART_SILENT;
+    if (code != PART_SILENT && ++failed >= kMaxPartAttempts) return PART_RETRY;
   }
+}
+
+uint32_t CDownloadPhase::PartialSize(const std::string& path, uint32_t size) {
+  plat::FileStatus status;
+  if (!plat::GetFileStatus(path, &status) || (status.attributes & plat::kAttrDirectory)) return 0;
+  return status.size > 0 && status.size < size ? static_cast<uint32_t>(status.size) : 0;
 }
 
 int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t crc,
@@ -166,6 +178,8 @@ int CDownloadPhase::DownloadAttempt(const std::string& url, const std::string& p
     case kHttpStalled:
       if (AskRetry(FormatText(LoadResString(IDS_DOWNLOAD_TIMEOUT).c_str(), kHttpStalled))) return PART_RETRY;
       return PART_STALLED;
+    case kHttpSilent:
+      return PART_SILENT;
     default:
       return PART_NOT_RUN;
   }
@@ -183,9 +197,16 @@ int CDownloadPhase::RunAttempt(const std::string& url, const std::string& path, 
   ShowFileProgress();
   EnableCancel(false);
 
-  m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
-  m_wAttemptSerial = m_wLastSerial;
-  const int result = RunSession(url, path, reload, maxBytes, extra);
+  m_wAttemptSerial = NextSerial();
+  m_dwResumedAt = 0;
+  if (!m_bKeepStallClock) m_dwStallSince = Now();
+  CTransferRequest request;
+  request.strUrl = url;
+  request.strPath = path;
+  request.bReload = reload;
+  request.dwMaxBytes = maxBytes;
+  request.dwResumeFrom = m_dwResumeFrom;
+  const int result = RunSession(request, extra);
   // Whatever the ended session still says belongs to no attempt.
   m_wAttemptSerial = 0;
   return result;
@@ -246,13 +267,18 @@ int CDownloadPhase::VerifyPart(const std::string& path, uint32_t size, uint32_t 
 }
 
 bool CDownloadPhase::CheckAbort(CAttemptWatch& watch) {
-  if (watch.bCancelled || watch.bTimedOut) return false;
+  if (watch.bCancelled || watch.bTimedOut || watch.bSilent) return false;
   if (m_bCancelRequested) {
     watch.bCancelled = true;
     return true;
   }
-  if (m_bStarted && CTickStopwatch::ElapsedTicks(m_dwLastDataTick, Now()) > m_dwStallLimit) {
+  const uint32_t now = Now();
+  if (m_bStarted && CTickStopwatch::ElapsedTicks(m_dwStallSince, now) > m_dwStallLimit) {
     watch.bTimedOut = true;
+    return true;
+  }
+  if (CTickStopwatch::ElapsedTicks(m_dwLastDataTick, now) > kSilenceLimitMs) {
+    watch.bSilent = true;
     return true;
   }
   return false;
@@ -261,6 +287,7 @@ bool CDownloadPhase::CheckAbort(CAttemptWatch& watch) {
 int CDownloadPhase::SessionResult(const CAttemptWatch& watch) const {
   if (watch.bCancelled) return 4;
   if (watch.bTimedOut) return kHttpStalled;
+  if (watch.bSilent) return kHttpSilent;
   return m_nHttpResult;
 }
 
@@ -285,6 +312,12 @@ void CDownloadPhase::TakeReceivedCount(uint32_t value) {
   m_qwMeasuredBytes += delta;
   m_qwMeasuredMs += elapsed;
   m_dwLastDataTick = now;
+  if (delta != 0) m_dwStallSince = now;
+}
+
+uint16_t CDownloadPhase::NextSerial() {
+  m_wLastSerial = static_cast<uint16_t>(m_wLastSerial % 0xFFFF + 1);
+  return m_wLastSerial;
 }
 
 void CDownloadPhase::OnHttpMessage(uintptr_t wParam, uint32_t lParam) {
@@ -316,8 +349,15 @@ void CDownloadPhase::OnHttpNotify(int code, uint32_t value) {
       break;
     }
     case 3:
+      // Its value: the bytes of the file the transfer kept and goes on from.
       m_bStarted = true;
       m_dwLastDataTick = Now();
+      if (!m_bKeepStallClock) m_dwStallSince = m_dwLastDataTick;
+      m_dwResumedAt = value;
+      if (value != 0 && value <= m_dwFileTotal) {
+        m_dwFileDone = m_dwFileHigh = value;
+        ShowFileProgress();
+      }
       break;
     default:
       m_nHttpResult = code;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "install/http_transfer.h"
+
 struct CUpdateNotify;
 
 // Strings of the download phase.
@@ -33,6 +35,7 @@ enum : int {
   PART_STALLED = 12,        // no data for too long, declined
   PART_CANCELLED = 13,      // the user cancelled; the partial file is gone
   PART_REQUEST_ERROR = 14,  // the request could not be sent, declined
+  PART_SILENT = 15,         // nothing arrived for a minute: connect again at once
 };
 
 // Replies to the engine for a failed request.
@@ -47,12 +50,17 @@ enum : int {
 inline constexpr int kHttpRunning = -1;
 inline constexpr int kHttpStalled = -2;
 inline constexpr int kHttpTooLong = 12;  // the body was longer than it can be
+inline constexpr int kHttpSilent = -3;   // nothing arrived for kSilenceLimitMs
 // Attempts per part, the first one included.
 inline constexpr int kMaxPartAttempts = 9;
 // Attempts for the publisher's manifest.
 inline constexpr int kMaxManifestAttempts = 3;
 // No data for this long after the transfer started ends the attempt.
 inline constexpr uint32_t kDefaultStallLimitMs = 30 * 60 * 1000;
+// A transfer that receives nothing for this long is on a dead connection (a
+// NAT or proxy dropped it silently): it is connected again at once, asking for
+// the rest, without a question; the stall limit runs on across such attempts.
+inline constexpr uint32_t kSilenceLimitMs = 60 * 1000;
 
 // "http:/" + base + remote name: the base starts with the second '/' of the URL.
 std::string PartUrl(const char* base, const std::string& remoteName);
@@ -84,6 +92,8 @@ class CDownloadPhase {
   // attempt's serial = its high word. Reports of an attempt that has ended
   // (or of none) are dropped.
   void OnHttpMessage(uintptr_t wParam, uint32_t lParam);
+  // The serial for a new transfer (1 to 0xFFFF, round and round).
+  uint16_t NextSerial();
   void OnHttpNotify(int code, uint32_t value);
 
   // Display counters.
@@ -104,6 +114,12 @@ class CDownloadPhase {
   uint32_t m_dwLastDataTick = 0;
   bool m_bCancelRequested = false;
   uint32_t m_dwStallLimit = kDefaultStallLimitMs;
+  // What the next attempt keeps of the part file, and what the running one kept.
+  uint32_t m_dwResumeFrom = 0;
+  uint32_t m_dwResumedAt = 0;
+  // Since when the part has had no new data (runs on across reconnects).
+  uint32_t m_dwStallSince = 0;
+  bool m_bKeepStallClock = false;
   // Serial of the running attempt (1 to 0xFFFF), 0 while none runs.
   uint16_t m_wAttemptSerial = 0;
   uint16_t m_wLastSerial = 0;
@@ -113,6 +129,7 @@ class CDownloadPhase {
   struct CAttemptWatch {
     bool bCancelled = false;
     bool bTimedOut = false;
+    bool bSilent = false;
   };
   // Returned by RunSession when the attempt never ran to a session result.
   static constexpr int kSessionNotRun = -1000;
@@ -122,10 +139,11 @@ class CDownloadPhase {
   // leaving the loop at once when it asks for the abort (a stalled read must
   // not hold the stop up); returns SessionResult, or kSessionNotRun with
   // *extra set (-1 no start, -2 the page went away).
-  // maxBytes: the most the body can have (0: any); a longer one ends the
-  // session with kHttpTooLong.
-  virtual int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
-                         int* extra) = 0;
+  // request: its URL, file, whether past caches, the most its body can have
+  // (a longer one ends the session with kHttpTooLong) and the bytes of the
+  // file to keep (asked for the rest); its serial and where its reports go
+  // are the implementation's.
+  virtual int RunSession(const CTransferRequest& request, int* extra) = 0;
   // The retry dialog: true for Retry.
   virtual bool AskRetry(const std::string& text) = 0;
   virtual uint32_t Now() const;
@@ -151,6 +169,8 @@ class CDownloadPhase {
   // RunSession's result.
   int RunAttempt(const std::string& url, const std::string& path, uint32_t size, uint32_t maxBytes, bool reload,
                  int* extra);
+  // The bytes of a part file that broke off part-way, to be kept; 0 for none.
+  static uint32_t PartialSize(const std::string& path, uint32_t size);
   // Adds a received count (codes 0 and 2) to the file display and the rate.
   void TakeReceivedCount(uint32_t value);
   // Checks a finished download; 0, PART_RELOAD, PART_BAD_SIZE or PART_BAD_CRC.

@@ -32,6 +32,7 @@ const char* PartCodeName(int code) {
     case PART_STALLED: return "stalled";
     case PART_CANCELLED: return "cancelled";
     case PART_REQUEST_ERROR: return "request not sent";
+    case PART_SILENT: return "nothing arrived for a minute, connecting again";
     default: return "failed";
   }
 }
@@ -41,8 +42,8 @@ const char* PartCodeName(int code) {
 const CRunTotals& RunTotals() { return g_totals; }
 
 void RecordRunStart(const std::string& imageFolder, const std::string& downloadFolder,
-                    const CBinaryDownloadSetting& setting, const std::string& serverHost, int serverPort,
-                    bool bootInstaller) {
+                    const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                    const std::string& serverHost, int serverPort, bool bootInstaller) {
   g_totals = CRunTotals{};
   g_totals.dwStartTick = plat::GetTickCount();
   runlog::Write("RUN", "build run starts");
@@ -54,6 +55,11 @@ void RecordRunStart(const std::string& imageFolder, const std::string& downloadF
                    setting.m_strProxyUser.c_str(), setting.m_strProxyPassword.empty() ? "none" : "given");
   else
     runlog::Writef("SETTING", "proxy: %s", ProxyModeName(setting.m_nProxyMode));
+  runlog::Writef("SETTING", "downloads at once: %u", transfer.nConnections);
+  if (transfer.nSpeedLimit == 0)
+    runlog::Write("SETTING", "download speed limit: none");
+  else
+    runlog::Writef("SETTING", "download speed limit: %u KB/s", transfer.nSpeedLimit);
   runlog::Writef("SETTING", "launch installer: %s", bootInstaller ? "yes" : "no");
 }
 
@@ -121,7 +127,9 @@ void RecordNotification(const CUpdateNotify& notify) {
 }
 
 void RecordPartAttempt(const std::string& url, uint32_t size, int attempt, int partCode, int extra,
-                       uint32_t elapsedMs) {
+                       uint32_t elapsedMs, uint32_t resumedAt) {
+  if (resumedAt != 0)
+    runlog::Writef("DOWNLOAD", "%s: attempt %d resumed at byte %u of %u", url.c_str(), attempt, resumedAt, size);
   if (partCode == PART_OK) {
     ++g_totals.dwPartsDownloaded;
     g_totals.qwBytesDownloaded += size;

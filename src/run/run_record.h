@@ -8,16 +8,18 @@
 #include <string>
 
 class CBinaryDownloadSetting;
+struct CTransferSetting;
 struct CUpdateNotify;
 
 // The run's settings (the proxy password is never written).
 void RecordRunStart(const std::string& imageFolder, const std::string& downloadFolder,
-                    const CBinaryDownloadSetting& setting, const std::string& serverHost, int serverPort,
-                    bool bootInstaller);
+                    const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                    const std::string& serverHost, int serverPort, bool bootInstaller);
 void RecordNotification(const CUpdateNotify& notify);
 // One download attempt of a part and how it ended (a DownloadAttempt code).
+// resumedAt: the bytes the attempt kept and asked for the rest of (0: none).
 void RecordPartAttempt(const std::string& url, uint32_t size, int attempt, int partCode, int extra,
-                       uint32_t elapsedMs);
+                       uint32_t elapsedMs, uint32_t resumedAt = 0);
 // One download attempt of the publisher's manifest: the session's result
 // (0 done) and its value (bytes, HTTP status or error).
 void RecordManifestAttempt(const std::string& url, int attempt, int sessionResult, int value, uint32_t elapsedMs);

@@ -20,6 +20,7 @@ struct CRunSettings {
   std::string strImageFolder;
   std::string strDownloadFolder;
   CBinaryDownloadSetting setting;
+  CTransferSetting transfer;
   bool bBootInstaller = false;  // for the run log: the face launches the installer
   std::string strServerHost = kDefaultServerHost;
   int nServerPort = kDefaultServerPort;

@@ -1,7 +1,7 @@
 #include "run/starter_run.h"
 
 CStarterRun::CStarterRun(const CRunSettings& settings, IRunObserver& observer)
-    : m_http(settings.setting), m_run(settings, m_window, m_list, m_http, observer) {}
+    : m_http(settings.setting, settings.transfer), m_run(settings, m_window, m_list, m_http, observer) {}
 
 bool CStarterRun::Start() {
   // Without its window the run could not hear its worker: it says so and ends.

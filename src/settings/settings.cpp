@@ -243,7 +243,21 @@ void SaveImageFolder(CIniFile& ini, const std::string& folder) {
 
 bool GetBootInstaller(const CIniFile& ini) { return ini.GetIniInt(kIniSection, kKeyBootInstaller, 1) != 0; }
 
-void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, bool bootInstaller) {
+void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                         bool bootInstaller) {
   setting.Save(ini);
+  transfer.Save(ini);
   ini.WriteIniInt(kIniSection, kKeyBootInstaller, bootInstaller ? 1 : 0);
+}
+
+void CTransferSetting::Load(const CIniFile& ini) {
+  const uint32_t connections = ini.GetIniInt(kIniSection, kKeyConnections, static_cast<int>(kDefaultConnections));
+  nConnections = connections >= kMinConnections && connections <= kMaxConnections ? connections : kDefaultConnections;
+  const uint32_t limit = ini.GetIniInt(kIniSection, kKeySpeedLimit, 0);
+  nSpeedLimit = limit <= kMaxSpeedLimit ? limit : 0;
+}
+
+void CTransferSetting::Save(CIniFile& ini) const {
+  ini.WriteIniInt(kIniSection, kKeyConnections, static_cast<int>(nConnections));
+  ini.WriteIniInt(kIniSection, kKeySpeedLimit, static_cast<int>(nSpeedLimit));
 }

@@ -18,6 +18,8 @@ inline constexpr char kKeyDownloadPath[] = "DownloadPath";
 inline constexpr char kKeyInstallPath[] = "InstallPath";
 inline constexpr char kKeyBootInstaller[] = "BootInstaller";
 inline constexpr char kKeyPublicationSerial[] = "PublicationSerial";
+inline constexpr char kKeyConnections[] = "Connections";
+inline constexpr char kKeySpeedLimit[] = "SpeedLimit";
 
 // Profile (registry) names set by the application object.
 inline constexpr char kRegistryKey[] = "Quillmere";
@@ -60,6 +62,21 @@ class CBinaryDownloadSetting {
   std::string m_strDownloadPath;
 };
 
+// How many parts download at once, and the cap of all of them together.
+struct CTransferSetting {
+  static constexpr unsigned kMinConnections = 1;
+  static constexpr unsigned kMaxConnections = 8;
+  static constexpr unsigned kDefaultConnections = 4;
+  static constexpr unsigned kMaxSpeedLimit = 1000000;  // KB/s
+
+  // Stored values out of range give the defaults.
+  void Load(const CIniFile& ini);
+  void Save(CIniFile& ini) const;
+
+  unsigned nConnections = kDefaultConnections;
+  unsigned nSpeedLimit = 0;  // KB/s over all transfers; 0: no cap
+};
+
 // The drive type of a path's drive (plat::DriveType values); UNC paths and
 // folders inside the network neighbourhood count as remote.
 unsigned GetPathDriveType(const std::string& strPath);
@@ -90,5 +107,6 @@ std::string GetImageFolder(const CIniFile& ini);
 void SaveImageFolder(CIniFile& ini, const std::string& folder);
 // Whether the installer is launched once the image is built (default: yes).
 bool GetBootInstaller(const CIniFile& ini);
-// The download settings and the launch choice.
-void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, bool bootInstaller);
+// The download settings, the transfer settings and the launch choice.
+void SaveDownloadOptions(CIniFile& ini, const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                         bool bootInstaller);

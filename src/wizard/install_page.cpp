@@ -29,8 +29,10 @@ CInstallPage::~CInstallPage() { EndRun(); }
 void CInstallPage::EndRun() {
   // A run still going when the program ends stays where it is: its worker
   // may still wait on it.
-  if (m_pRun != nullptr && m_pRun->Run().IsRunning())
+  if (m_pRun != nullptr && m_pRun->Run().IsRunning()) {
+    m_pRun->Run().StopTransfers();
     (void)m_pRun.release();
+  }
   else
     m_pRun.reset();  // also closes the connection to the file-information server
 }
@@ -98,7 +100,8 @@ void CInstallPage::StartRun() {
   wizard->GetWorkFolders(imageFolder, downloadFolder);
   const COptionPage& options = wizard->GetOptionPage();
   const CRunSettings settings =
-      MakeRunSettings(imageFolder, downloadFolder, options.m_setting, options.m_bBootInstaller != FALSE, wizard->Ini());
+      MakeRunSettings(imageFolder, downloadFolder, options.m_setting, options.m_transfer,
+                      options.m_bBootInstaller != FALSE, wizard->Ini());
   m_pRun.reset(new (std::nothrow) CStarterRun(settings, *this));
   if (m_pRun == nullptr) {
     Ask(LoadResString(IDS_NO_MEMORY_TO_START), MB_ICONEXCLAMATION);

@@ -22,6 +22,7 @@ class COptionPage : public CBasePage {
   void SaveOptions() const;
 
   CBinaryDownloadSetting m_setting;
+  CTransferSetting m_transfer;
   BOOL m_bBootInstaller = TRUE;
 
  protected:

@@ -21,11 +21,13 @@ EmbeddedKey LoadPublisherKey(ed25519::PublicKey* key) {
 }
 
 CRunSettings MakeRunSettings(const std::string& imageFolder, const std::string& downloadFolder,
-                             const CBinaryDownloadSetting& setting, bool bootInstaller, const CIniFile& ini) {
+                             const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                             bool bootInstaller, const CIniFile& ini) {
   CRunSettings run;
   run.strImageFolder = imageFolder;
   run.strDownloadFolder = downloadFolder;
   run.setting = setting;
+  run.transfer = transfer;
   run.bBootInstaller = bootInstaller;
   GetServerAddress(run.strServerHost, run.nServerPort);
   run.keyState = LoadPublisherKey(&run.publisherKey);

@@ -13,4 +13,5 @@
 EmbeddedKey LoadPublisherKey(ed25519::PublicKey* key);
 
 CRunSettings MakeRunSettings(const std::string& imageFolder, const std::string& downloadFolder,
-                             const CBinaryDownloadSetting& setting, bool bootInstaller, const CIniFile& ini);
+                             const CBinaryDownloadSetting& setting, const CTransferSetting& transfer,
+                             bool bootInstaller, const CIniFile& ini);

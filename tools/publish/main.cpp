@@ -73,9 +73,9 @@ int PruneCommand(int argc, char** argv) {
   bool dryRun = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    uint32_t value = 0;
-    if (arg == "--keep" && i + 1 < argc && ParseUnsigned(argv[i + 1], &value)) {
-      keep = value;
+    std::optional<uint64_t> value;
+    if (arg == "--keep" && i + 1 < argc && (value = wren_tools::ParsePlainNumber(argv[i + 1], UINT32_MAX))) {
+      keep = static_cast<uint32_t>(*value);
       ++i;
     } else if (arg == "--dry-run") {
       dryRun = true;

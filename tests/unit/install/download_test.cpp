@@ -44,6 +44,7 @@ class ScriptedPhase : public CDownloadPhase {
     std::string path;
     bool reload;
     uint32_t maxBytes;
+    uint32_t resumeFrom;
   };
   // One session: gets the attempt's number (0-based) and returns what
   // RunSession returns.
@@ -74,9 +75,8 @@ class ScriptedPhase : public CDownloadPhase {
   using CDownloadPhase::SessionResult;
 
  protected:
-  int RunSession(const std::string& url, const std::string& path, bool reload, uint32_t maxBytes,
-                 int* extra) override {
-    attempts.push_back({url, path, reload, maxBytes});
+  int RunSession(const CTransferRequest& r, int* extra) override {
+    attempts.push_back({r.strUrl, r.strPath, r.bReload, r.dwMaxBytes, r.dwResumeFrom});
     return session(attempts.back(), static_cast<int>(attempts.size()) - 1, extra);
   }
   bool AskRetry(const std::string& text) override {

@@ -69,6 +69,39 @@ TEST_F(BuildRun, BuildsTheImageByteForByteThenFindsNothingToDo) {
   EXPECT_TRUE(http.requests.empty());
 }
 
+bool NoTemporaryFiles(const std::string& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(testing_support::NativePath(folder)))
+    if (entry.path().filename().string().rfind("_gs", 0) == 0) return false;
+  return true;
+}
+
+// Many small files, each part ending late or at once: whatever order the
+// transfers end in, at most N run at once and the image is built in full.
+TEST_F(BuildRun, PartsAheadEndInAnyOrderWithinTheBound) {
+  for (int i = 0; i < 12; ++i) Add("small\\f" + std::to_string(i) + ".dat", Content(3000 + i, 10 + i), {PartKind::Raw});
+  for (unsigned connections : {1u, 2u, 4u, 8u}) {
+    SCOPED_TRACE(connections);
+    std::filesystem::remove_all(testing_support::NativePath(fx.image));
+    std::filesystem::create_directories(testing_support::NativePath(fx.image));
+    http = CScriptedTransfer(fx.server);
+    for (int i = 3; i < 15; i += 2) http.script["f" + std::to_string(i) + "p0.bin"] = {Serve::kLate};
+    observer = CRecordingObserver();
+    settings.transfer.nConnections = connections;
+    RunToEnd();
+    ASSERT_EQ(RESULT_TYPE_SUCCESS, observer.outcome.nType) << observer.outcome.nCode << " "
+                                                           << (observer.asked.empty() ? "" : observer.asked[0]);
+    ExpectImageComplete();
+    EXPECT_LE(static_cast<unsigned>(http.mostOpen), connections);
+    if (connections > 1) {
+      EXPECT_GT(http.mostOpen, 1);
+    }
+    EXPECT_EQ(17u, http.requests.size());  // every part once
+    EXPECT_EQ(0, http.open);
+    EXPECT_TRUE(NoTemporaryFiles(fx.download));
+    EXPECT_TRUE(observer.asked.empty());
+  }
+}
+
 TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
   const std::string noConnection = FormatText(LoadResString(IDS_DOWNLOAD_NO_CONNECTION).c_str(), 6, 404);
   const std::string badFile = LoadResString(IDS_DOWNLOAD_BAD_FILE);
@@ -88,6 +121,8 @@ TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
       {"longer body, fetched again past caches", Serve::kLonger, true, 0, 2, true, badFile},
       {"longer body, given up", Serve::kLonger, false, -295, 1, false, badFile},
   };
+  // One transfer at a time: each request is the part's own attempt.
+  settings.transfer.nConnections = 1;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     // Each case starts from an empty image.
@@ -111,6 +146,24 @@ TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
       EXPECT_EQ(c.code, FailureCode());
       EXPECT_FALSE(plat::FileExists(fx.image + "readme.txt"));
     }
+  }
+}
+
+// A transfer ahead that fails is forgotten: the part's own download, when its
+// turn comes, fetches it again and asks only if that fails too.
+TEST_F(BuildRun, FailedTransferAheadIsFetchedAgainWithoutAQuestion) {
+  for (Serve fault : {Serve::kRefuse, Serve::kLonger}) {
+    http = CScriptedTransfer(fx.server);
+    std::filesystem::remove_all(testing_support::NativePath(fx.image));
+    std::filesystem::create_directories(testing_support::NativePath(fx.image));
+    http.script = {{"f2p0.bin", {fault, Serve::kWhole}}};
+    observer = CRecordingObserver();
+    RunToEnd();
+    EXPECT_EQ(RESULT_TYPE_SUCCESS, observer.outcome.nType);
+    ExpectImageComplete();
+    EXPECT_TRUE(observer.asked.empty());
+    EXPECT_EQ(2u, RequestsOf("f2p0.bin").size());
+    EXPECT_TRUE(NoTemporaryFiles(fx.download));
   }
 }
 
@@ -142,12 +195,15 @@ TEST_F(BuildRun, InstallErrorAskedAndRetriedOrCancelled) {
 }
 
 TEST_F(BuildRun, CancelStopsTheTransferAndTheRun) {
-  http.script = {{"f1p1.bin", {Serve::kHold}}};
+  // Every part of big.bin holds: several are in flight when the user cancels.
+  http.script = {{"f1p0.bin", {Serve::kHold}}, {"f1p1.bin", {Serve::kHold}}, {"f1p2.bin", {Serve::kHold}}};
   onCancelOffered = [](CBuildRun& run) { run.Cancel(); };
   RunToEnd();
   EXPECT_EQ(REPLY_DOWNLOAD_CANCELLED, FailureCode());
-  EXPECT_EQ(0, http.holding);  // the held transfer was let go
+  EXPECT_EQ(0, http.holding);  // the held transfers were let go
+  EXPECT_EQ(0, http.open);
   EXPECT_FALSE(plat::FileExists(fx.download + "f1p1.bin"));  // its partial file is gone
+  EXPECT_TRUE(NoTemporaryFiles(fx.download));
   EXPECT_EQ(contents[0], ReadWholeFile(fx.image + "readme.txt"));  // what was verified stays
   EXPECT_FALSE(plat::FileExists(fx.image + "data\\big.bin"));
 }
@@ -167,6 +223,9 @@ TEST_F(BuildRun, StalledTransferAskedThenRetriedOrGivenUp) {
     ASSERT_EQ(retry ? 1u : 2u, observer.asked.size());
     EXPECT_EQ("retry: " + stalled, observer.asked[0]);
     EXPECT_EQ(0, http.holding);
+    EXPECT_EQ(0, http.open);
+    // The other parts went on and were fetched once; only the stalled one again.
+    EXPECT_EQ(retry ? 6u : 5u, http.requests.size());
     if (retry) {
       EXPECT_EQ(RESULT_TYPE_SUCCESS, observer.outcome.nType);
       ExpectImageComplete();
@@ -174,6 +233,23 @@ TEST_F(BuildRun, StalledTransferAskedThenRetriedOrGivenUp) {
       EXPECT_EQ(PART_STALLED - 299, FailureCode());
     }
   }
+}
+
+// A transfer that receives nothing for a minute is given up and connected
+// again at once, asking for the rest; nobody is asked.
+TEST_F(BuildRun, SilentConnectionIsReplacedAndTheRestAskedFor) {
+  settings.transfer.nConnections = 1;
+  http.script = {{"f1p1.bin", {Serve::kHold, Serve::kWhole}}};
+  RunToEnd();
+  EXPECT_EQ(RESULT_TYPE_SUCCESS, observer.outcome.nType);
+  ExpectImageComplete();
+  EXPECT_TRUE(observer.asked.empty());
+  const auto requests = RequestsOf("f1p1.bin");
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(0u, requests[0].resumeFrom);
+  EXPECT_GT(requests[1].resumeFrom, 0u);  // the half that had arrived
+  EXPECT_FALSE(requests[1].reload);
+  EXPECT_EQ(0, http.holding);
 }
 
 TEST_F(BuildRun, RefusedListsStopBeforeAnyDownload) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -52,6 +53,7 @@ class CTestHost : public IRunHost
 
   CBuildRun* run = nullptr;
   uint32_t now = 1000;
+  std::function<void()> onIdle;  // called whenever a wait finds nothing to do
 
   uint32_t Now() override { return now; }
   int Wait(int ms) override {
@@ -61,8 +63,14 @@ class CTestHost : public IRunHost
 #endif
     std::unique_lock<std::mutex> lock(m_mutex);
     // The worker may be busy for a moment; once it is quiet, time passes.
-    if (m_queue.empty() && !m_cv.wait_for(lock, std::chrono::milliseconds(2), [&] { return !m_queue.empty(); }))
+    if (m_queue.empty() && !m_cv.wait_for(lock, std::chrono::milliseconds(2), [&] { return !m_queue.empty(); })) {
       now += static_cast<uint32_t>(ms);
+      if (onIdle) {
+        lock.unlock();
+        onIdle();
+        lock.lock();
+      }
+    }
     while (!m_queue.empty()) {
       auto [message, wParam, lParam] = m_queue.front();
       m_queue.pop_front();
@@ -137,6 +145,7 @@ enum class Serve {
   kTruncate,  // half the bytes, reported as done
   kHold,      // starts, sends half, then nothing more until it is released
   kLonger,    // the server's bytes and more: cut off at the request's bound
+  kLate,      // the server's bytes, ending only once the run has nothing else to do
 };
 
 class CScriptedTransfer : public IHttpTransfer {
@@ -144,6 +153,7 @@ class CScriptedTransfer : public IHttpTransfer {
   struct Request {
     std::string url;
     bool reload;
+    uint32_t resumeFrom;
   };
   explicit CScriptedTransfer(const std::string& server) : m_server(server) {}
 
@@ -153,9 +163,17 @@ class CScriptedTransfer : public IHttpTransfer {
   std::map<std::string, std::vector<Serve>> script;
   int released = 0;
   int holding = 0;  // transfers started and not yet released
+  int open = 0;     // sessions not yet released
+  int mostOpen = 0;
+
+  // Ends the transfers that wait to end late, in the order they began.
+  void EndLate() {
+    for (auto& [target, message, wParam, size] : m_late) plat::PostToWindow(target, message, wParam, size);
+    m_late.clear();
+  }
 
   ITransferSession* Start(const CTransferRequest& r, CFileErrorRecord*) override {
-    requests.push_back({r.strUrl, r.bReload});
+    requests.push_back({r.strUrl, r.bReload, r.dwResumeFrom});
     const std::string name = DownloadNameOf(r.strUrl);
     const std::string bytes = testing_support::ReadWholeFile(m_server + name);
     Serve how = Serve::kWhole;
@@ -164,6 +182,7 @@ class CScriptedTransfer : public IHttpTransfer {
       const size_t used = m_attempts[name]++;
       how = it->second[used < it->second.size() ? used : it->second.size() - 1];
     }
+    mostOpen = std::max(mostOpen, ++open);
     auto report = [&](int code, uint32_t value) {
       plat::PostToWindow(r.hNotify, r.nNotifyMsg, (static_cast<uintptr_t>(r.wSerial) << 16) | code, value);
     };
@@ -177,14 +196,24 @@ class CScriptedTransfer : public IHttpTransfer {
       report(12, r.dwMaxBytes + 1);
       return new CSession(*this, false);
     }
-    const std::string sent = how == Serve::kWhole ? bytes : bytes.substr(0, bytes.size() / 2);
+    const bool whole = how == Serve::kWhole || how == Serve::kLate;
+    const std::string sent = whole ? bytes : bytes.substr(0, bytes.size() / 2);
+    // A request for the rest gets it, after the bytes the file keeps (a 206).
+    const uint32_t kept = r.dwResumeFrom != 0 && whole && r.dwResumeFrom < bytes.size() &&
+                                  testing_support::ReadWholeFile(r.strPath) == bytes.substr(0, r.dwResumeFrom)
+                              ? r.dwResumeFrom
+                              : 0;
     EXPECT_TRUE(testing_support::WriteWholeFile(r.strPath, sent));
-    report(3, 0);
+    report(3, kept);
     report(1, static_cast<uint32_t>(bytes.size()));
     report(2, static_cast<uint32_t>(sent.size()));
     if (how == Serve::kHold) {
       ++holding;
       return new CSession(*this, true);
+    }
+    if (how == Serve::kLate) {
+      m_late.emplace_back(r.hNotify, r.nNotifyMsg, (static_cast<uintptr_t>(r.wSerial) << 16), sent.size());
+      return new CSession(*this, false);
     }
     report(0, static_cast<uint32_t>(sent.size()));
     return new CSession(*this, false);
@@ -194,8 +223,10 @@ class CScriptedTransfer : public IHttpTransfer {
   class CSession : public ITransferSession {
    public:
     CSession(CScriptedTransfer& owner, bool holding) : m_owner(owner), m_bHolding(holding) {}
+    void Abort() override {}
     void Release(uint32_t) override {
       ++m_owner.released;
+      --m_owner.open;
       if (m_bHolding) --m_owner.holding;
       delete this;
     }
@@ -207,6 +238,7 @@ class CScriptedTransfer : public IHttpTransfer {
 
   std::string m_server;
   std::map<std::string, size_t> m_attempts;
+  std::vector<std::tuple<plat::WindowHandle, uint32_t, uintptr_t, uint32_t>> m_late;
 };
 
 // The observer: a record of the run's events and scripted answers.
@@ -260,6 +292,7 @@ class RunFixture : public ::testing::Test {
     CTestHost host;
     CBuildRun run(settings, host, list, http, observer);
     host.run = &run;
+    host.onIdle = [this] { http.EndLate(); };
     if (stallLimitMs != 0) run.Downloads().m_dwStallLimit = stallLimitMs;
     observer.onCancelOffered = onCancelOffered ? [&] { onCancelOffered(run); } : std::function<void()>();
     ASSERT_TRUE(run.Start());

@@ -328,6 +328,38 @@ TEST(DownloadSetting, ProxyHostAndPort) {
 // ---------------------------------------------------------------------------
 // Download folder
 
+TEST(TransferSetting, StoredValuesInRangeOrTheDefaults) {
+  struct Case {
+    const char* contents;
+    unsigned connections;
+    unsigned limit;
+  } cases[] = {
+      {"", 4, 0},
+      {"[Main]\r\nConnections=8\r\nSpeedLimit=512\r\n", 8, 512},
+      {"[Main]\r\nConnections=1\r\nSpeedLimit=1000000\r\n", 1, 1000000},
+      {"[Main]\r\nConnections=0\r\nSpeedLimit=1000001\r\n", 4, 0},
+      {"[Main]\r\nConnections=9\r\nSpeedLimit=-5\r\n", 4, 0},
+      {"[Main]\r\nConnections=many\r\nSpeedLimit=fast\r\n", 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.contents);
+    SettingsFile f(c.contents);
+    CTransferSetting transfer;
+    transfer.Load(f.ini);
+    EXPECT_EQ(transfer.nConnections, c.connections);
+    EXPECT_EQ(transfer.nSpeedLimit, c.limit);
+  }
+  SettingsFile f;
+  CTransferSetting transfer;
+  transfer.nConnections = 2;
+  transfer.nSpeedLimit = 300;
+  transfer.Save(f.ini);
+  CTransferSetting back;
+  back.Load(f.ini);
+  EXPECT_EQ(back.nConnections, 2u);
+  EXPECT_EQ(back.nSpeedLimit, 300u);
+}
+
 TEST(DownloadFolder, ValidateAcceptsExistingFoldersAndRootsOnly) {
   ScratchFolder dir;
   ASSERT_TRUE(plat::MakeDirectory(dir / "Work"));

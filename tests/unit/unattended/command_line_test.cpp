@@ -49,6 +49,14 @@ TEST(CommandLine, AcceptedLines) {
 
   ASSERT_TRUE(ParseCommandLine("/passive /proxy=system", &line));
   EXPECT_EQ(line.proxy, ProxyChoice::System);
+  EXPECT_EQ(line.nConnections, 0);  // the stored ones
+  EXPECT_EQ(line.nSpeedLimit, -1);
+  ASSERT_TRUE(ParseCommandLine("/quiet /connections=8 /limit=0", &line));
+  EXPECT_EQ(line.nConnections, 8);
+  EXPECT_EQ(line.nSpeedLimit, 0);
+  ASSERT_TRUE(ParseCommandLine("/quiet /connections=1 /limit=1000000", &line));
+  EXPECT_EQ(line.nConnections, 1);
+  EXPECT_EQ(line.nSpeedLimit, 1000000);
   // The wizard takes a log file and the usage, nothing that overrides settings.
   ASSERT_TRUE(ParseCommandLine("/log=C:\\support.log", &line));
   EXPECT_EQ(line.mode, RunMode::Wizard);
@@ -80,6 +88,14 @@ TEST(CommandLine, RefusedLinesNameTheOption) {
       {"/quiet /proxy=proxy.example", "/proxy=proxy.example", RunMode::Quiet},
       {"/quiet /proxy=", "/proxy=", RunMode::Quiet},
       {"/quiet /passive", "/passive", RunMode::Quiet},
+      {"/quiet /connections=0", "/connections=0", RunMode::Quiet},
+      {"/quiet /connections=9", "/connections=9", RunMode::Quiet},
+      {"/quiet /connections=", "/connections=", RunMode::Quiet},
+      {"/quiet /connections=-1", "/connections=-1", RunMode::Quiet},
+      {"/quiet /limit=1000001", "/limit=1000001", RunMode::Quiet},
+      {"/quiet /limit=5k", "/limit=5k", RunMode::Quiet},
+      {"/quiet /limit=\" 4294967297\"", "/limit= 4294967297", RunMode::Quiet},
+      {"/connections=2", "/connections=2", RunMode::Wizard},
       {"/frobnicate /quiet", "/frobnicate", RunMode::Quiet},
       {"/image=C:\\img", "/image=C:\\img", RunMode::Wizard},
       {"/log=C:\\a.log /save", "/save", RunMode::Wizard},

@@ -89,7 +89,10 @@ TEST_F(RunLog, AFailedRunTellsWhichFileFailedHowAndWhatTheUserWasTold) {
   setting.m_strProxyServer = "proxy.example:8080";
   setting.m_strProxyUser = "admin";
   setting.m_strProxyPassword = "s3cret";
-  RecordRunStart("C:\\image", "C:\\download\\", setting, "files.example", 9071, false);
+  CTransferSetting transfer;
+  transfer.nConnections = 6;
+  transfer.nSpeedLimit = 250;
+  RecordRunStart("C:\\image", "C:\\download\\", setting, transfer, "files.example", 9071, false);
 
   CUpdateNotify notify;
   notify.m_nKind = NOTIFY_CHECK_FILE;
@@ -116,6 +119,8 @@ TEST_F(RunLog, AFailedRunTellsWhichFileFailedHowAndWhatTheUserWasTold) {
   EXPECT_TRUE(Contains(entries, "proxy: named proxy.example:8080, user \"admin\", password given"));
   EXPECT_FALSE(Contains(entries, "s3cret"));
   EXPECT_TRUE(Contains(entries, "server: files.example:9071"));
+  EXPECT_TRUE(Contains(entries, "downloads at once: 6"));
+  EXPECT_TRUE(Contains(entries, "download speed limit: 250 KB/s"));
   EXPECT_TRUE(Contains(entries, "CHECK     data\\level1.pak"));
   EXPECT_TRUE(Contains(entries, "data\\level1.pak: 5000 bytes, 2 parts, 1 to download (2000 bytes)"));
   EXPECT_TRUE(Contains(entries, "level1.pak.1: attempt 2, 2000 bytes"));
