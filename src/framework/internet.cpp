@@ -103,6 +103,11 @@ BOOL CHttpFile::QueryInfoText(DWORD dwInfoLevel, std::string& value) const {
   return TRUE;
 }
 
+BOOL CHttpFile::QueryDataAvailable(DWORD* pnBytes) {
+  *pnBytes = 0;
+  return ::InternetQueryDataAvailable(m_hInternet, pnBytes, 0, 0);
+}
+
 BOOL CHttpFile::Read(void* pBuffer, DWORD nCount, DWORD* pnRead) {
   *pnRead = 0;
   return ::InternetReadFile(m_hInternet, pBuffer, nCount, pnRead);

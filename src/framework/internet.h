@@ -63,6 +63,8 @@ class CHttpFile : public CInternetHandle {
   BOOL QueryInfoNumber(DWORD dwInfoLevel, DWORD& dwValue) const;
   // A header of the reply as text; false (value empty) when it has none.
   BOOL QueryInfoText(DWORD dwInfoLevel, std::string& value) const;
+  // Waits until some of the body is there: *pnBytes of it (0 at its end).
+  BOOL QueryDataAvailable(DWORD* pnBytes);
   // Reads up to nCount bytes; *pnRead = 0 at the end of the body.
   BOOL Read(void* pBuffer, DWORD nCount, DWORD* pnRead);
 };

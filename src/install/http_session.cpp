@@ -266,7 +266,16 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     // One byte more than the body may still have tells a longer one.
+    // Only what is there already is read, so that a connection that breaks
+    // keeps what arrived before (in the file, for the next attempt to resume).
+    DWORD available = 0;
+    if (!request->QueryDataAvailable(&available)) {
+      nCode = kReadError;
+      dwValue = ::GetLastError();
+      return;
+    }
     DWORD want = m_pLimit ? m_pLimit->ReadSize(kReadSize) : kReadSize;
+    if (available != 0 && available < want) want = available;
     if (m_dwMaxBytes != 0 && m_dwMaxBytes - m_dwReceived < want) want = m_dwMaxBytes - m_dwReceived + 1;
     DWORD got = 0;
     if (!request->Read(buffer.data(), want, &got)) {

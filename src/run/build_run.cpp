@@ -313,13 +313,10 @@ int CBuildRun::CDownloads::RunSession(const CTransferRequest& asked, int* extra)
   m_run.m_prefetch.SetForeground(false);
   const int result = SessionResult(watch);
   if (ahead != nullptr) {
-    // The part gets its name only once it is all there.
-    if (result == 0) {
-      RemoveTemp(path);
-      if (!plat::RenameFile(ahead->part.strTemp, path)) RemoveTemp(ahead->part.strTemp);
-    } else {
-      RemoveTemp(ahead->part.strTemp);
-    }
+    // From here on the attempt's file is the part's own: checked, kept for
+    // the rest to be asked for, or removed as after any attempt.
+    RemoveTemp(path);
+    if (!plat::RenameFile(ahead->part.strTemp, path)) RemoveTemp(ahead->part.strTemp);
   }
   return result;
 }

@@ -3,7 +3,7 @@
 // temporary file of its own. When the engine asks for a part, its download
 // takes the transfer over as its first attempt (still running, or done), so
 // questions, retries and the run log stay what they are for a part fetched on
-// its own; the temporary file gets the part's name only then. A transfer
+// its own; the temporary file gets the part's name once that attempt ends. A transfer
 // ahead that fails is dropped: the part's own download meets the fault then.
 #pragma once
 

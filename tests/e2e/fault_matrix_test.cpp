@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <fstream>
 #include <map>
 #include <set>
 #include <vector>
@@ -85,6 +86,9 @@ const Row kRows[] = {
   {"Truncated",             Fault::kServer,           nullptr,                   "truncated", kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
   {"Corrupted",             Fault::kServer,           nullptr,                   "corrupted", kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -294, 0,     kTitleFinishError, true},
   {"LongerBody",            Fault::kServer,           nullptr,                   "longer",    kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
+  {"EndlessBody",           Fault::kServer,           nullptr,                   "endless",   kTheme,     kBadDownload,         0,    0,     true,  Reply::kCancel,         kDownloadFileError,   -295, 0,     kTitleFinishError, true},
+  {"DropThenResume",        Fault::kServer,           nullptr,                   "drop",      kTheme,     kTransferError,       8,    10054, true,  Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
+  {"CorruptedThenNoCache",  Fault::kServer,           nullptr,                   "corrupted", kTheme,     kBadDownload,         0,    0,     true,  Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
   {"ProxyRefuses",          Fault::kProxyRefuses,     nullptr,                   nullptr,     kInstaller, kCannotReachDownload, 6,    401,   true,  Reply::kCancel,         kDownloadNetError,    -292, 401,   kTitleFinishError, true},
   {"StallThenEndOfSession", Fault::kStallEndSession,  nullptr,                   "stall",     kTheme,     0,                    0,    0,     false, Reply::kNone,           0,                    0,    0,     0,                 true},
   {"DiskFullDownload",      Fault::kDiskFullDownload, nullptr,                   nullptr,     kInstaller, kTransferError,       7,    13,    true,  Reply::kRetryOnceCured, 0,                    0,    0,     kTitleFinish,      false},
@@ -212,6 +216,36 @@ class FaultMatrix : public BuildRun, public ::testing::WithParamInterface<Row> {
 
   // Removes the row's cause: no server fault, the disk freed and writable,
   // the held file let go.
+  // What the fault server saw of the hit part, for the rows about the wire.
+  void ExpectOnTheWire(const Row& row) {
+    std::vector<std::string> requests;
+    uint64_t endlessSent = 0;
+    std::ifstream log(fs::path(ToWide(Env("WREN_FAULT_LOG_WIN"))));
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("/" + part_) != std::string::npos) requests.push_back(line);
+      if (line.rfind("SENT endless ", 0) == 0) endlessSent = std::stoull(line.substr(13));
+    }
+    ASSERT_FALSE(requests.empty());
+    const std::string name = row.name;
+    if (name == "EndlessBody") {
+      // Cut off at once: nothing near the server's limit went out, nothing
+      // beyond the part's size reached the disk.
+      EXPECT_LT(endlessSent, 64u << 20);
+      const fs::path left = fs::path(ToWide(download_)) / ToWide(part_);
+      if (fs::exists(left)) {
+        EXPECT_LE(fs::file_size(left), fs::file_size(ServedParts().at(part_)));
+      }
+    } else if (name == "DropThenResume") {
+      // The retry asked for the rest of what arrived.
+      EXPECT_NE(requests.back().find(" range=bytes="), std::string::npos) << requests.back();
+      EXPECT_EQ(requests.front().find(" range="), std::string::npos) << requests.front();
+    } else if (name == "CorruptedThenNoCache") {
+      // The copy after the bad one came past every cache; the first did not ask to.
+      EXPECT_NE(requests.back().find(" no-cache"), std::string::npos) << requests.back();
+      EXPECT_EQ(requests.front().find(" no-cache"), std::string::npos) << requests.front();
+    }
+  }
+
   void Cure() {
     EXPECT_EQ(Control("fault=none"), "ok");
     if (OnSmallDisk(GetParam().fault)) {
@@ -445,6 +479,7 @@ TEST_P(FaultMatrix, EndsRightKeepsWhatWasVerifiedAndTheRerunCompletes) {
     return;
   }
   held_.Drop();  // the program is gone; this test reads the file now
+  ExpectOnTheWire(row);
   const std::set<std::string> done = CheckDiskAfterFault(row, killed);
   Cure();
   RerunCompletes(done, listPort);

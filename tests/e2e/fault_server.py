@@ -9,12 +9,18 @@ current fault is answered wrongly, one way per fault:
   drop          the whole length announced, half of it sent, a pause, a reset
   stall         the whole length announced, 64 KiB sent, then nothing for
                 STALL_SECONDS (the connection is held open)
+  endless       no length, the file's bytes over and over until the client
+                goes (at most ENDLESS_LIMIT); "SENT endless <bytes>" is logged
+Without a fault, "Range: bytes=N-" is answered with 206 and the rest (416
+past the end).
 The scenario program steers it with GET /_control?<query>:
   fault=<name>&part=<file name>   the fault from now on (fault=none: no fault)
   disk=fill|free|ro|rw            the small disk: fill it up to its last
                                   64 KiB, free that again, make it read-only
                                   or writable again (only when one is mounted)
-Every request for a file is appended to the log as "GET <path>".
+Every request for a file is appended to the log as "GET <path>", followed by
+" range=<Range header>" when it has one and " no-cache" when it carries both
+Pragma: no-cache and Cache-Control: no-cache.
 """
 import http.server
 import os
@@ -26,6 +32,7 @@ import time
 import urllib.parse
 
 STALL_SECONDS = 150
+ENDLESS_LIMIT = 1 << 30
 KEEP_FREE = 64 * 1024
 
 
@@ -77,10 +84,16 @@ class FaultHandler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
         if self.path.startswith('/_control?'):
             return self.control(urllib.parse.parse_qs(self.path.split('?', 1)[1]))
-        self.state.log('GET ' + self.path)
+        wanted = self.headers.get('Range')
+        line = 'GET ' + self.path + (' range=' + wanted if wanted else '')
+        if self.headers.get('Pragma') == 'no-cache' and self.headers.get('Cache-Control') == 'no-cache':
+            line += ' no-cache'
+        self.state.log(line)
         fault = self.state.fault_for(self.path.rsplit('/', 1)[-1])
         if not fault:
-            return super().do_GET()
+            return self.ranged(wanted) if wanted else super().do_GET()
+        if fault == 'endless':
+            return self.endless()
         if fault in ('404', '500'):
             return self.send_error(int(fault))
         with open(self.translate_path(self.path), 'rb') as f:
@@ -112,6 +125,44 @@ class FaultHandler(http.server.SimpleHTTPRequestHandler):
                 time.sleep(STALL_SECONDS)
         except OSError:
             pass  # the starter gave up on the transfer
+
+    def ranged(self, wanted):
+        path = self.translate_path(self.path)
+        if not os.path.isfile(path) or not wanted.startswith('bytes=') or not wanted.endswith('-'):
+            return super().do_GET()
+        with open(path, 'rb') as f:
+            data = f.read()
+        start = int(wanted[len('bytes='):-1] or 0)
+        if start >= len(data):
+            self.send_response(416)
+            self.send_header('Content-Range', 'bytes */%d' % len(data))
+            self.send_header('Content-Length', '0')
+            self.end_headers()
+            return None
+        self.send_response(206)
+        self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, len(data) - 1, len(data)))
+        self.send_header('Content-Length', str(len(data) - start))
+        self.end_headers()
+        try:
+            self.wfile.write(data[start:])
+        except OSError:
+            pass
+        return None
+
+    def endless(self):
+        with open(self.translate_path(self.path), 'rb') as f:
+            data = f.read() or b'x'
+        self.close_connection = True
+        self.send_response(200)
+        self.end_headers()
+        sent = 0
+        try:
+            while sent < ENDLESS_LIMIT:
+                self.wfile.write(data)
+                sent += len(data)
+        except OSError:
+            pass  # the starter had enough
+        self.state.log('SENT endless %d' % sent)
 
     def answer(self, body):
         self.send_response(200)

@@ -26,7 +26,12 @@ enum : int {
   kPort = 1013,
   kUser = 1014,
   kPassword = 1015,
+  kConnections = 1037,
+  kConnectionsLabel = 1038,
+  kSpeedLimit = 1039,
+  kSpeedLimitLabel = 1040,
 };
+constexpr unsigned kEnterRange = 10112;
 
 class OptionPage : public WizardScenario {
  protected:
@@ -188,6 +193,31 @@ TEST_F(OptionPage, NextSavesNamedProxyAndTheCheckBox) {
   EXPECT_FALSE(stored.empty());
   EXPECT_EQ(stored.find("secret"), std::string::npos) << "the password is stored readable";
   EXPECT_FALSE(IniHas("DownloadPath"));
+}
+
+// The downloads at once and the speed cap: shown from the settings file,
+// checked against their range on Next, and stored by it.
+TEST_F(OptionPage, DownloadsAtOnceAndSpeedCapAreCheckedAndStored) {
+  ASSERT_TRUE(Open({{"Connections", "6"}, {"SpeedLimit", "250"}}));
+  EXPECT_EQ(TextOf(Item(Page(), kConnectionsLabel)), Str(6030));
+  EXPECT_EQ(TextOf(Item(Page(), kSpeedLimitLabel)), Str(6031));
+  EXPECT_EQ(TextOf(Item(Page(), kConnections)), "6");
+  EXPECT_EQ(TextOf(Item(Page(), kSpeedLimit)), "250");
+  Shot(Page(), "downloads-at-once");
+
+  ASSERT_TRUE(SetText(Item(Page(), kConnections), "9"));
+  ASSERT_TRUE(Click(app().Button(kNext)));
+  HWND box = app().WaitPopup();
+  ASSERT_TRUE(box && IsMessageBox(box)) << "9 downloads at once were taken";
+  EXPECT_EQ(MessageBoxText(box), Format(Str(kEnterRange), 1u, 8u));
+  ASSERT_TRUE(Answer(box, IDOK));
+  EXPECT_EQ(app().Title(), Str(kTitleOption)) << "Next left the page";
+
+  ASSERT_TRUE(SetText(Item(Page(), kConnections), "2"));
+  ASSERT_TRUE(SetText(Item(Page(), kSpeedLimit), "0"));
+  ASSERT_TRUE(Click(app().Button(kNext)));
+  ASSERT_TRUE(WaitUntil([&] { return IniGet("Connections") == "2"; })) << "Next stored no number";
+  EXPECT_EQ(IniGet("SpeedLimit"), "0");
 }
 
 TEST_F(OptionPage, NextWithoutProxyDeletesTheProxyAccount) {

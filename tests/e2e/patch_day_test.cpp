@@ -86,8 +86,9 @@ TEST_F(PatchDay, ARunUnderWayFinishesTheOldVersionAndTheNextFetchesOnlyWhatChang
     fs::create_directories(ToWide(image_), ec);
     fs::create_directories(ToWide(download_), ec);
 
-    // Version 1, stalled in the middle of world.pak; version 2 published meanwhile.
-    ASSERT_TRUE(StartRun(port, false, {}, exe));
+    // Version 1, stalled in the middle of world.pak; version 2 published
+    // meanwhile. One part at a time, so that parts are still to be fetched then.
+    ASSERT_TRUE(StartRun(port, false, {{"UseProxy", "0"}, {"Connections", "1"}}, exe));
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(control / "stalled"); }, kRunWaitMs))
         << "the slow transfer never started; header reads \"" << app().Title() << "\"";
     ShotPage(std::string("stalled-") + c.name);

@@ -105,6 +105,7 @@ TEST_F(BuildRun, PartsAheadEndInAnyOrderWithinTheBound) {
 TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
   const std::string noConnection = FormatText(LoadResString(IDS_DOWNLOAD_NO_CONNECTION).c_str(), 6, 404);
   const std::string badFile = LoadResString(IDS_DOWNLOAD_BAD_FILE);
+  const std::string broken = FormatText(LoadResString(IDS_DOWNLOAD_TRANSFER_ERROR).c_str(), 8, 10054);
   struct Case {
     const char* name;
     Serve first;
@@ -120,14 +121,17 @@ TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
       {"short copy, given up", Serve::kTruncate, false, -295, 1, false, badFile},
       {"longer body, fetched again past caches", Serve::kLonger, true, 0, 2, true, badFile},
       {"longer body, given up", Serve::kLonger, false, -295, 1, false, badFile},
+      {"broken transfer, the rest asked for", Serve::kBreak, true, 0, 2, false, broken},
   };
   // One transfer at a time: each request is the part's own attempt.
   settings.transfer.nConnections = 1;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // Each case starts from an empty image.
-    std::filesystem::remove_all(testing_support::NativePath(fx.image));
-    std::filesystem::create_directories(testing_support::NativePath(fx.image));
+    // Each case starts from empty folders.
+    for (const std::string& folder : {fx.image, fx.download}) {
+      std::filesystem::remove_all(testing_support::NativePath(folder));
+      std::filesystem::create_directories(testing_support::NativePath(folder));
+    }
     http = CScriptedTransfer(fx.server);
     http.script = {{"f0p0.bin", {c.first, Serve::kWhole}}};
     observer = CRecordingObserver();
@@ -139,6 +143,8 @@ TEST_F(BuildRun, QuestionsAnsweredEitherWay) {
     const auto requests = RequestsOf("f0p0.bin");
     ASSERT_EQ(c.requests, requests.size());
     EXPECT_EQ(c.lastReload, requests.back().reload);
+    // Only what broke off part-way is resumed.
+    EXPECT_EQ(c.first == Serve::kBreak, requests.back().resumeFrom != 0);
     if (c.code == 0) {
       EXPECT_EQ(RESULT_TYPE_SUCCESS, observer.outcome.nType);
       ExpectImageComplete();

@@ -146,6 +146,7 @@ enum class Serve {
   kHold,      // starts, sends half, then nothing more until it is released
   kLonger,    // the server's bytes and more: cut off at the request's bound
   kLate,      // the server's bytes, ending only once the run has nothing else to do
+  kBreak,     // half the bytes, then a read error (8, a connection reset)
 };
 
 class CScriptedTransfer : public IHttpTransfer {
@@ -207,6 +208,10 @@ class CScriptedTransfer : public IHttpTransfer {
     report(3, kept);
     report(1, static_cast<uint32_t>(bytes.size()));
     report(2, static_cast<uint32_t>(sent.size()));
+    if (how == Serve::kBreak) {
+      report(8, 10054);
+      return new CSession(*this, false);
+    }
     if (how == Serve::kHold) {
       ++holding;
       return new CSession(*this, true);
