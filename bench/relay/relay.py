@@ -61,16 +61,17 @@ class Fate:
 class Chaos:
     """The seeded fates of connections, in the order they are accepted."""
     seed: int
-    probability: float = 0.3       # of a connection having a fault at all
+    probability: float = 0.5       # of a connection having a fault at all
     window: int = 4 << 20          # the fault strikes within this many reply bytes
     stall: tuple = (3.0, 30.0)     # seconds
-    slow: tuple = (16 << 10, 128 << 10)  # bytes/s
+    slow: tuple = (64 << 10, 256 << 10)  # bytes/s: slower, but a run still ends in minutes
+    kinds: tuple = FAULTS
 
     def fate(self, index):
         rng = random.Random('%d/%d' % (self.seed, index))
         if rng.random() >= self.probability:
             return None
-        return Fate(rng.choice(FAULTS), rng.randrange(self.window), rng.uniform(*self.stall),
+        return Fate(rng.choice(self.kinds), rng.randrange(self.window), rng.uniform(*self.stall),
                     rng.randint(*self.slow))
 
 
@@ -260,6 +261,11 @@ class Relay:
         self.rtt = rtt_ms / 1000
         self.rate = rate
         self._links = (Link(rate), Link(rate)) if rate else (None, None)
+
+    def reseed(self, chaos):
+        """New fates from the next connection on, drawn from the first of the chaos's sequence."""
+        self.chaos = chaos
+        self._index = 0
 
     def link(self, down):
         return self._links[1 if down else 0]
