@@ -213,7 +213,7 @@ class Connection:
 
     def strike(self):
         self.struck = True
-        self.relay.stats.faults[self.fate.kind] = self.relay.stats.faults.get(self.fate.kind, 0) + 1
+        self.relay.count_fault(self.fate.kind)
         if self.fate.kind == 'silence':
             self.silent = True
 
@@ -276,6 +276,10 @@ class Relay:
                 self.stats.bytes_down += n
             else:
                 self.stats.bytes_up += n
+
+    def count_fault(self, kind):
+        with self._lock:
+            self.stats.faults[kind] = self.stats.faults.get(kind, 0) + 1
 
     def take_stats(self):
         """The counts since the last call."""
