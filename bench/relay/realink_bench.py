@@ -40,8 +40,8 @@ from dataclasses import dataclass
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, '..', '..'))
-sys.path.insert(0, os.path.join(ROOT, 'bench', 'run'))
-import run_bench as rb  # noqa: E402  images, file list, servers, Wine and the walk of bench/run
+sys.path.insert(0, HERE)
+import bench_run_parts as rb  # noqa: E402  images, file list, servers, Wine and the walk of bench/run
 from relay import Relay  # noqa: E402
 
 ARIA2_LIMIT = 1800  # seconds for one aria2c run
