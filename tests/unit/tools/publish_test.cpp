@@ -342,7 +342,8 @@ TEST_F(PublishTest, RepublishWritesOnlyThePartsThatAreNotThereYet) {
   EXPECT_EQ(same.bytesWritten, 64u * 1024 + goneSize);
   EXPECT_EQ(fs::file_size(cut), 64u * 1024);
   EXPECT_EQ(ReadFile(options.output / kListFileName), firstList);
-  for (const auto& file : ReadList(options.output)->core.m_listFiles)
+  const auto listed = ReadList(options.output);  // alive for the loop: it owns the files
+  for (const auto& file : listed->core.m_listFiles)
     for (const CDLFileInfo& part : file->m_aParts) EXPECT_EQ(PartContent(options.output, part).size(), part.m_dwSize);
 
   // One file changed, one gone, one new: only their parts are written.
