@@ -266,8 +266,9 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     // One byte more than the body may still have tells a longer one.
-    // Only what is there already is read, so that a connection that breaks
-    // keeps what arrived before (in the file, for the next attempt to resume).
+    // About what is there already is read (a read waits for all it asks
+    // for, and a connection that breaks loses what that read had), so that
+    // what arrived before a break is in the file for the next attempt.
     DWORD available = 0;
     if (!request->QueryDataAvailable(&available)) {
       nCode = kReadError;
@@ -275,7 +276,7 @@ void CHTTPBinarySession::Transfer(CInternetSession& session, int& nCode, DWORD& 
       return;
     }
     DWORD want = m_pLimit ? m_pLimit->ReadSize(kReadSize) : kReadSize;
-    if (available != 0 && available < want) want = available;
+    want = std::min(want, std::max(available, kLeastRead));
     if (m_dwMaxBytes != 0 && m_dwMaxBytes - m_dwReceived < want) want = m_dwMaxBytes - m_dwReceived + 1;
     DWORD got = 0;
     if (!request->Read(buffer.data(), want, &got)) {

@@ -51,8 +51,9 @@ class CHTTPBinarySession {
   // message that repaints the page, and the transfer must not wait for them.
   // The final count always comes with the completion.
   static constexpr DWORD kProgressInterval = 50;
-  // Bytes asked for per read.
+  // Bytes asked for per read: what is there, within these bounds.
   static constexpr DWORD kReadSize = 1024 * 1024;
+  static constexpr DWORD kLeastRead = 64 * 1024;
   static constexpr DWORD kReceiveTimeoutCap = 120000;
 
   CHTTPBinarySession() = default;

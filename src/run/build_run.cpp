@@ -19,6 +19,12 @@
 #include "run/run_record.h"
 #include "run/run_texts.h"
 
+namespace {
+void RemoveTemp(const std::string& path) {
+  if (plat::FileExists(path)) plat::RemoveFile(path);
+}
+}  // namespace
+
 CBuildRun::CBuildRun(const CRunSettings& settings, IRunHost& host, IListSource& list, IHttpTransfer& http,
                      IRunObserver& observer)
     : m_settings(settings), m_host(host), m_list(list), m_http(http), m_observer(observer) {}
@@ -237,12 +243,6 @@ void CBuildRun::CListHost::GetServerAddress(std::string& host, int& port) {
   host = m_run.m_settings.strServerHost;
   port = m_run.m_settings.nServerPort;
 }
-
-namespace {
-void RemoveTemp(const std::string& path) {
-  if (plat::FileExists(path)) plat::RemoveFile(path);
-}
-}  // namespace
 
 // ---- the download phase's display ------------------------------------------------
 
