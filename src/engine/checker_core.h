@@ -166,3 +166,6 @@ class CCheckerCore {
 
 // Makes sure a non-empty folder ends with one '\' (found multibyte-aware).
 void AppendBackslash(std::string& folder);
+// The name of a run's temporary file, "_gs" + 16 hex digits + ".tmp", from
+// its two halves; a later run removes what such names leave behind.
+std::string TempFileName(uint32_t high, uint32_t low);

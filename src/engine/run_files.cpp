@@ -63,11 +63,16 @@ void CCheckerCore::AssignLocalNames() {
   }
 }
 
+std::string TempFileName(uint32_t high, uint32_t low) {
+  char name[32];
+  std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", high, low);
+  return name;
+}
+
 std::string CCheckerCore::MakeTempName() const {
   for (uint32_t salt = 0;; ++salt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", plat::GetCurrentProcessId(), plat::GetTickCount() + salt);
-    const std::string path = m_strDownloadFolder + name;
+    const std::string path =
+        m_strDownloadFolder + TempFileName(plat::GetCurrentProcessId(), plat::GetTickCount() + salt);
     if (!IsListPath(path)) return path;
   }
 }

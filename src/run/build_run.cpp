@@ -1,13 +1,13 @@
 #include "run/build_run.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "common/strings.h"
 #include "common/trace.h"
 #include "engine/checker_core.h"
+#include "engine/file_ops.h"
 #include "engine/records.h"
 #include "engine/result_message.h"
 #include "fileinfo/list_source.h"
@@ -18,12 +18,6 @@
 #include "run/progress_display.h"
 #include "run/run_record.h"
 #include "run/run_texts.h"
-
-namespace {
-void RemoveTemp(const std::string& path) {
-  if (plat::FileExists(path)) plat::RemoveFile(path);
-}
-}  // namespace
 
 CBuildRun::CBuildRun(const CRunSettings& settings, IRunHost& host, IListSource& list, IHttpTransfer& http,
                      IRunObserver& observer)
@@ -213,13 +207,11 @@ void CBuildRun::OnFinished(uintptr_t wParam, intptr_t lParam) {
 std::vector<CPartPrefetch::CPlanPart> CBuildRun::PlanOfInstall() const {
   std::vector<CPartPrefetch::CPlanPart> plan;
   uint32_t serial = 0;
-  // Temporary names as the engine's, with a field of their own (never this
-  // process's id), so that a later run removes what a killed one left.
+  // Temporary names as the engine's, with a first half of their own (never
+  // this process's id), so that a later run removes what a killed one left.
   auto tempName = [&] {
     for (;;) {
-      char name[32];
-      std::snprintf(name, sizeof name, "_gs%08x%08x.tmp", ~plat::GetCurrentProcessId(), ++serial);
-      const std::string path = m_pChecker->m_strDownloadFolder + name;
+      const std::string path = m_pChecker->m_strDownloadFolder + TempFileName(~plat::GetCurrentProcessId(), ++serial);
       if (!m_pChecker->IsListPath(path)) return path;
     }
   };
@@ -297,7 +289,7 @@ int CBuildRun::CDownloads::RunSession(const CTransferRequest& asked, int* extra)
     if (quitting == 1 || !m_run.m_host.IsAlive()) {
       EndSession();
       m_run.m_prefetch.SetForeground(false);
-      if (ahead != nullptr) RemoveTemp(ahead->part.strTemp);
+      if (ahead != nullptr) DeleteFileForced(ahead->part.strTemp);
       *extra = -2;
       return kSessionNotRun;
     }
@@ -315,8 +307,8 @@ int CBuildRun::CDownloads::RunSession(const CTransferRequest& asked, int* extra)
   if (ahead != nullptr) {
     // From here on the attempt's file is the part's own: checked, kept for
     // the rest to be asked for, or removed as after any attempt.
-    RemoveTemp(path);
-    if (!plat::RenameFile(ahead->part.strTemp, path)) RemoveTemp(ahead->part.strTemp);
+    DeleteFileForced(path);
+    if (!plat::RenameFile(ahead->part.strTemp, path)) DeleteFileForced(ahead->part.strTemp);
   }
   return result;
 }

@@ -3,18 +3,15 @@
 #include <algorithm>
 
 #include "common/stopwatch.h"
+#include "engine/file_ops.h"
 #include "platform/files.h"
+#include "run/download_phase.h"
 
 namespace {
-constexpr int kRunning = -1;
 // Reports of CHTTPBinarySession that do not end a transfer.
 constexpr int kContentLength = 1;
 constexpr int kProgress = 2;
 constexpr int kStarted = 3;
-
-void RemoveIfThere(const std::string& path) {
-  if (plat::FileExists(path)) plat::RemoveFile(path);
-}
 }  // namespace
 
 CPartPrefetch::CPartPrefetch(IHttpTransfer& http, IRunHost& host, uint32_t notifyMsg,
@@ -27,12 +24,10 @@ void CPartPrefetch::SetPlan(std::vector<CPlanPart> plan, unsigned maxRunning) {
   StopAll(1000);
   m_plan = std::move(plan);
   m_nNext = 0;
-  m_nFile = 0;
   m_nMaxRunning = std::max(1u, maxRunning);
 }
 
 void CPartPrefetch::Advance(size_t file) {
-  m_nFile = file;
   m_bActive = true;
   while (m_nNext < m_plan.size() && m_plan[m_nNext].nFile < file) ++m_nNext;
   // What earlier files did not take (their parts were in place already) is not wanted.
@@ -43,7 +38,7 @@ void CPartPrefetch::Advance(size_t file) {
 
 size_t CPartPrefetch::Running() const {
   return static_cast<size_t>(std::count_if(m_jobs.begin(), m_jobs.end(),
-                                           [](const std::unique_ptr<CJob>& job) { return job->nResult == kRunning; }));
+                                           [](const std::unique_ptr<CJob>& job) { return job->nResult == kHttpRunning; }));
 }
 
 void CPartPrefetch::SetForeground(bool running) {
@@ -92,7 +87,7 @@ bool CPartPrefetch::OnReport(uintptr_t wParam, uint32_t lParam) {
                             [&](const std::unique_ptr<CJob>& job) { return job->wSerial == serial; });
   if (serial == 0 || found == m_jobs.end()) return false;
   CJob& job = **found;
-  if (job.nResult != kRunning) return true;  // what an ended transfer still says
+  if (job.nResult != kHttpRunning) return true;  // what an ended transfer still says
   switch (code) {
     case kStarted:
       job.bStarted = true;
@@ -126,7 +121,7 @@ void CPartPrefetch::CheckSilence() {
   const uint32_t now = m_host.Now();
   for (size_t i = m_jobs.size(); i-- > 0;) {
     const CJob& job = *m_jobs[i];
-    if (job.nResult == kRunning && CTickStopwatch::ElapsedTicks(job.dwLastDataTick, now) > kSilenceMs) Drop(i, 1000);
+    if (job.nResult == kHttpRunning && CTickStopwatch::ElapsedTicks(job.dwLastDataTick, now) > kSilenceMs) Drop(i, 1000);
   }
   Fill();
 }
@@ -144,7 +139,7 @@ void CPartPrefetch::Drop(size_t index, uint32_t waitMs) {
   std::unique_ptr<CJob> job = std::move(m_jobs[index]);
   m_jobs.erase(m_jobs.begin() + static_cast<std::ptrdiff_t>(index));
   if (job->pSession != nullptr) job->pSession->Release(waitMs);
-  RemoveIfThere(job->part.strTemp);
+  DeleteFileForced(job->part.strTemp);
 }
 
 void CPartPrefetch::StopAll(uint32_t waitMs) {

@@ -84,7 +84,6 @@ class CPartPrefetch {
   std::function<uint16_t()> m_serials;
   std::vector<CPlanPart> m_plan;
   size_t m_nNext = 0;  // the first plan part not yet started
-  size_t m_nFile = 0;
   bool m_bActive = false;
   bool m_bForeground = false;
   unsigned m_nMaxRunning = 1;
